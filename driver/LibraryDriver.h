@@ -1,0 +1,49 @@
+#pragma once
+
+#include "AdDriver.h"
+#include "ToviraApi.h"
+
+#include <QLibrary>
+#include <QString>
+
+/// The real card library, bound by name at the first call of each function.
+/// A library or export that cannot be found throws FatalError naming it and the
+/// system's reason.
+class LibraryDriver final : public AdDriver {
+public:
+    /// `libraryPath` without prefix or suffix, e.g. "<program dir>/tovira".
+    explicit LibraryDriver(const QString& libraryPath);
+
+    std::int32_t ConfigInfo(std::uint8_t* name201, std::int32_t* v1, std::int32_t* v2,
+                            std::int32_t* v3, std::int32_t* v4, float* zeroLevel, float* span,
+                            std::int32_t* extra) override;
+    std::int32_t StopIntr() override;
+    std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override;
+    std::int32_t StartIntr(std::int16_t a, std::int32_t pointsPerBuf, std::int16_t b,
+                           std::int16_t chnCount, std::int32_t sampFreq, std::int32_t c,
+                           std::int16_t d) override;
+    std::int32_t GetLastADError() override;
+    std::int32_t QueryBuf() override;
+    std::int32_t ADResult(std::int16_t* buffer) override;
+
+    /// The library's path beside `programDir`, as the program binds it.
+    static QString besideProgram(const QString& programDir);
+
+private:
+    QFunctionPointer resolve(const char* plainName, const char* decoratedName);
+    template <typename Fn>
+    Fn bound(Fn& slot, const char* plainName, const char* decoratedName) {
+        if (slot == nullptr)
+            slot = reinterpret_cast<Fn>(resolve(plainName, decoratedName));
+        return slot;
+    }
+
+    QLibrary m_library;
+    ConfigInfoFn m_configInfo = nullptr;
+    StopIntrFn m_stopIntr = nullptr;
+    InitialFn m_initial = nullptr;
+    StartIntrFn m_startIntr = nullptr;
+    GetLastADErrorFn m_getLastADError = nullptr;
+    QueryBufFn m_queryBuf = nullptr;
+    ADResultFn m_adResult = nullptr;
+};

@@ -1,1 +1,31 @@
-int main() { return 0; }
+#include "FrmMultiBuf.h"
+#include "LibraryDriver.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+
+    bool failed = false;
+    // One message, on screen and on standard error, then the program ends
+    // with a non-zero status.
+    auto onFatal = [&failed](const QString& message) {
+        std::fprintf(stderr, "multibuf: %s\n", message.toLocal8Bit().constData());
+        std::fflush(stderr);
+        if (!failed)
+            QMessageBox::critical(nullptr, QStringLiteral("MultiBuf"), message);
+        failed = true;
+        QCoreApplication::exit(1);
+    };
+
+    LibraryDriver driver(LibraryDriver::besideProgram(QCoreApplication::applicationDirPath()));
+    FrmMultiBuf window(driver, onFatal);
+    if (failed)
+        return 1;
+    window.show();
+    const int status = QApplication::exec();
+    return failed ? 1 : status;
+}

@@ -20,7 +20,9 @@ QString LibraryDriver::besideProgram(const QString& programDir) {
 }
 
 QFunctionPointer LibraryDriver::resolve(const char* plainName, const char* decoratedName) {
-    [[maybe_unused]] const char* const name = TOVIRA_SYMBOL(plainName, decoratedName);
+    const char* const name = TOVIRA_SYMBOL(plainName, decoratedName);
+    static_cast<void>(plainName);
+    static_cast<void>(decoratedName);
     if (!m_library.isLoaded() && !m_library.load()) {
         throw FatalError(QStringLiteral("无法加载驱动程序库 %1：%2")
                              .arg(m_library.fileName(), m_library.errorString())

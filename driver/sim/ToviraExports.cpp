@@ -1,0 +1,121 @@
+// The card library's C interface. Every export forwards to the one simulated
+// card.
+
+#include "SimCard.h"
+#include "SimToolsApi.h"
+#include "ToviraApi.h"
+
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+
+#if defined(_WIN32)
+#define TOVIRA_EXPORT __declspec(dllexport)
+#else
+#define TOVIRA_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+constexpr char kCardName[] = "Tovira SIM-17";
+static_assert(sizeof(kCardName) <= kCardNameBytes);
+
+// Written to the four card-description references and the extra one. The
+// program never reads them; they describe the simulated card plausibly.
+constexpr std::int32_t kChannelCount = SignalGenerator::kSignalChannels;
+constexpr std::int32_t kResolutionBits = 16;
+constexpr std::int32_t kMaxScansPerSecond = SimCard::kMaxRate;
+constexpr std::int32_t kBoardNumber = 0;
+constexpr std::int32_t kExtra = 0;
+
+// Codes 0..65535 cover -5 V..+5 V: 32768 is 0 V and the 10 V range is 65536 codes.
+constexpr float kZeroLevel = 32768.0F;
+constexpr float kSpan = 65536.0F;
+
+// QueryBuf's caller keeps only the low 16 bits, read as signed.
+constexpr std::size_t kMaxReportedBlocks = 32767;
+
+// Destroyed when the library is unloaded or the process ends; its destructor
+// stops the acquisition thread. (On Windows, unloading the library while a
+// start runs would join the thread under the loader lock; the program always
+// stops the card before it exits.)
+SimCard g_card;
+
+template <typename T> void put(T* ref, T value) {
+    if (ref != nullptr)
+        *ref = value;
+}
+
+} // namespace
+
+extern "C" {
+
+TOVIRA_EXPORT std::int32_t TOVIRA_CALL ConfigInfo(std::uint8_t* name201, std::int32_t* v1,
+                                                  std::int32_t* v2, std::int32_t* v3,
+                                                  std::int32_t* v4, float* zeroLevel, float* span,
+                                                  std::int32_t* extra) {
+    if (name201 != nullptr) {
+        std::memset(name201, 0, kCardNameBytes);
+        std::memcpy(name201, kCardName, sizeof(kCardName));
+    }
+    put(v1, kChannelCount);
+    put(v2, kResolutionBits);
+    put(v3, kMaxScansPerSecond);
+    put(v4, kBoardNumber);
+    put(zeroLevel, kZeroLevel);
+    put(span, kSpan);
+    put(extra, kExtra);
+    return 1;
+}
+
+TOVIRA_EXPORT std::int32_t TOVIRA_CALL StopIntr() {
+    g_card.stop();
+    return 1;
+}
+
+TOVIRA_EXPORT std::int32_t TOVIRA_CALL Initial(std::int32_t, std::int32_t, std::int32_t,
+                                               std::int32_t) {
+    return g_card.initialise() ? 1 : 0;
+}
+
+// The first, third, sixth and seventh arguments select the card's interrupt
+// mode; the simulation has only the one mode and ignores them.
+TOVIRA_EXPORT std::int32_t TOVIRA_CALL StartIntr(std::int16_t, std::int32_t pointsPerBuf,
+                                                 std::int16_t, std::int16_t chnCount,
+                                                 std::int32_t sampFreq, std::int32_t,
+                                                 std::int16_t) {
+    return g_card.start(pointsPerBuf, chnCount, sampFreq) ? 1 : 0;
+}
+
+TOVIRA_EXPORT std::int32_t TOVIRA_CALL GetLastADError() {
+    return g_card.lastError();
+}
+
+TOVIRA_EXPORT std::int32_t TOVIRA_CALL QueryBuf() {
+    return static_cast<std::int32_t>(std::min(g_card.readyBlocks(), kMaxReportedBlocks));
+}
+
+// Element 0 and the element after the last sample are not samples; they are
+// left as the caller had them.
+TOVIRA_EXPORT std::int32_t TOVIRA_CALL ADResult(std::int16_t* buffer) {
+    if (buffer == nullptr)
+        return 0;
+    return g_card.takeOldestBlock(buffer + 1) ? 1 : 0;
+}
+
+TOVIRA_EXPORT std::int64_t SimDroppedBlocks() {
+    return g_card.droppedBlocks();
+}
+
+} // extern "C"
+
+// The binding calls through these pointer types; a mismatch in argument width
+// or calling convention must not compile.
+static_assert(std::is_same_v<decltype(&ConfigInfo), ConfigInfoFn>);
+static_assert(std::is_same_v<decltype(&StopIntr), StopIntrFn>);
+static_assert(std::is_same_v<decltype(&Initial), InitialFn>);
+static_assert(std::is_same_v<decltype(&StartIntr), StartIntrFn>);
+static_assert(std::is_same_v<decltype(&GetLastADError), GetLastADErrorFn>);
+static_assert(std::is_same_v<decltype(&QueryBuf), QueryBufFn>);
+static_assert(std::is_same_v<decltype(&ADResult), ADResultFn>);
+static_assert(std::is_same_v<decltype(&SimDroppedBlocks), SimDroppedBlocksFn>);

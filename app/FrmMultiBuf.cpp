@@ -42,7 +42,11 @@ QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, cons
 }
 
 QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& r) {
-    return place(new QLabel(caption, parent), name, r);
+    auto* l = place(new QLabel(caption, parent), name, r);
+    // The stored sizes fit the captions in the original font; where this
+    // platform's font is larger, grow rather than clip the caption.
+    l->resize(l->size().expandedTo(l->sizeHint()));
+    return l;
 }
 
 QLineEdit* textBox(QWidget* parent, const char* name, const QString& text, const QRect& r) {

@@ -81,7 +81,8 @@ UpDown* upDown(QWidget* parent, const char* name, int min, int max, int value, i
 } // namespace
 
 FrmMultiBuf::FrmMultiBuf(AdDriver& driver, FatalHandler onFatal, QWidget* parent)
-    : QWidget(parent), m_driver(driver), m_onFatal(std::move(onFatal)) {
+    : QWidget(parent), m_driver(driver), m_onFatal(std::move(onFatal)),
+      m_saveFolder(QCoreApplication::applicationDirPath()) {
     setObjectName(QStringLiteral("FrmMultiBuf"));
     setWindowTitle(QStringLiteral("Velmarq  综合数据采集例程"));
     // The stored sizes fit a font whose Chinese characters are 12 pixels wide.
@@ -294,8 +295,7 @@ void FrmMultiBuf::CmdSave_Click() {
     guarded([&] {
         CmdSave->setEnabled(false);
         const SaveResult result =
-            saveDataCsv(m_state, txtSaveNum->text().toStdString(),
-                        dataCsvPath(QCoreApplication::applicationDirPath()));
+            saveDataCsv(m_state, txtSaveNum->text().toStdString(), dataCsvPath(m_saveFolder));
         setCaption(lblBlock, QString::fromStdString(saveStatusText(result.ok)));
         CmdSave->setEnabled(true);
     });

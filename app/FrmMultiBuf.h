@@ -37,6 +37,8 @@ public:
     const AcqState& state() const { return m_state; }
     AcqState& state() { return m_state; }
     bool timerRunning() const;
+    /// Data.csv goes beside the program; tests and tools may point it elsewhere.
+    void setSaveFolder(const QString& folder) { m_saveFolder = folder; }
 
     // Event handlers, public so tests and tools can drive them as a click would.
     void Form_Load();
@@ -62,6 +64,7 @@ private:
 
     AdDriver& m_driver;
     FatalHandler m_onFatal;
+    QString m_saveFolder;
     AcqState m_state;
     InstantReadout m_instant;   // reused text buffers: a tick allocates nothing
     std::string m_averageText;

@@ -1,7 +1,9 @@
 #include "LibraryDriver.h"
 #include "WindowFixture.h"
 
+#include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -38,3 +40,40 @@ TEST_P(EndToEnd, TheSimulatedCardFillsTheRingWithoutGaps) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, EndToEnd, ::testing::Values("20000", "3000"));
+
+TEST(EndToEndSave, TheCounterColumnIsContinuousFromFirstRowToLast) {
+    LibraryDriver card(LibraryDriver::besideProgram(QStringLiteral(SIM_LIBRARY_DIR)));
+    QStringList fatals;
+    FrmMultiBuf form(card, [&](const QString& m) { fatals << m; });
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    form.setSaveFolder(folder.path());
+    form.cmdStart_Click();
+    QTest::qWait(700); // at 20000 scans/s about 14000 points: more than are saved
+    form.cmdStop_Click();
+    ASSERT_GE(form.state().DataPtr, 10000);
+    form.CmdSave_Click();
+    ASSERT_TRUE(fatals.isEmpty());
+    EXPECT_EQ(form.findChild<QLabel*>(QStringLiteral("lblBlock"))->text(),
+              QStringLiteral("保存完毕！文件名Data.csv"));
+    EXPECT_TRUE(form.findChild<QPushButton*>(QStringLiteral("CmdSave"))->isEnabled());
+
+    QFile file(folder.filePath(QStringLiteral("Data.csv")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 10003); // title, header, 10000 rows, and the empty rest after the last CR LF
+    EXPECT_EQ(lines[1], ",\"CH1\",\"CH2\",\"CH3\",\"CH4\"\r");
+    EXPECT_TRUE(lines.back().isEmpty());
+    int previous = -1;
+    for (int row = 0; row < 10000; ++row) {
+        const QList<QByteArray> fields = lines[row + 2].split(',');
+        ASSERT_EQ(fields.size(), 6) << row;
+        EXPECT_EQ(fields[0].toInt(), row);
+        const int counter = fields[4].toInt();
+        if (previous >= 0)
+            ASSERT_EQ(counter, (previous + 1) % 65536) << "row " << row;
+        previous = counter;
+    }
+    // The last row is the newest point.
+    EXPECT_EQ(previous, form.state().AdData(4, form.state().DataPtr - 1));
+}

@@ -2,7 +2,9 @@
 #include "WavePlot.h"
 #include "WindowFixture.h"
 
+#include <QFile>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QRadioButton>
 #include <QToolButton>
 
@@ -158,4 +160,37 @@ TEST(ViewControls, ChannelChoiceShowsFromTheNextTickAndWhileStoppedOnPointChange
     clickUp(w, "UpDownXNum");
     EXPECT_TRUE(plot->trace().empty());
     EXPECT_TRUE(w.fatals.isEmpty());
+}
+
+TEST(Save, ReportsTheOutcomeAndEnablesTheButtonEitherWay) {
+    Window w;
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    w.form->setSaveFolder(folder.path());
+    w.click("cmdStart");
+    queueFlatBlocks(w.card, 1);
+    w.card.queryAnswers = {1};
+    w.form->TimerAD_Timer();
+    w.click("cmdStop");
+
+    w.get<QLineEdit>("txtSaveNum")->setText(QStringLiteral("2"));
+    w.click("CmdSave");
+    EXPECT_EQ(w.text("lblBlock"), QStringLiteral("保存完毕！文件名Data.csv"));
+    EXPECT_TRUE(w.get("CmdSave")->isEnabled());
+    QFile saved(folder.filePath(QStringLiteral("Data.csv")));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), QByteArray("\"\xCA\xFD\xBE\xDD\xB2\xC9\xBC\xAF\xBD\xE1\xB9\xFB\"\r\n"
+                                          ",\"CH1\",\"CH2\",\"CH3\",\"CH4\"\r\n"
+                                          "0,1001,1002,1003,1004,\r\n"
+                                          "1,1001,1002,1003,1004,\r\n"));
+    saved.close();
+
+    // A count beyond 16 bits fails and leaves the earlier file as it was.
+    w.get<QLineEdit>("txtSaveNum")->setText(QStringLiteral("40000"));
+    w.click("CmdSave");
+    EXPECT_EQ(w.text("lblBlock"),
+              QStringLiteral("保存文件失败！可能是您正在编辑Data.csv文件，请先退出该文件"));
+    EXPECT_TRUE(w.get("CmdSave")->isEnabled());
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll().count('\n'), 4);
 }

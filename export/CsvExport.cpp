@@ -97,7 +97,10 @@ SaveResult saveDataCsv(const AcqState& state, std::string_view countText, const 
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
         return {};
-    if (file.write(content) != content.size()) {
+    // flush() before commit(): QSaveFile renames the file into place even when
+    // the last buffered write fails inside commit(), so a file the disk refused
+    // at its end would replace the earlier one and report success.
+    if (file.write(content) != content.size() || !file.flush()) {
         // Destruction then removes the unfinished file and releases its handle.
         file.cancelWriting();
         return {};

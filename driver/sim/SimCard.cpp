@@ -36,7 +36,8 @@ bool SimCard::initialise() {
     return true;
 }
 
-bool SimCard::start(std::int32_t pointsPerBuf, std::int32_t channels, std::int32_t scansPerSecond) {
+bool SimCard::start(std::int32_t pointsPerBuf, std::int32_t channels, std::int32_t scansPerSecond,
+                    std::chrono::milliseconds stall) {
     if (!m_initialised)
         return fail(kNotInitialised);
     if (scansPerSecond < kMinRate || scansPerSecond > kMaxRate)
@@ -60,6 +61,7 @@ bool SimCard::start(std::int32_t pointsPerBuf, std::int32_t channels, std::int32
     m_pointsPerBuf = pointsPerBuf;
     m_channels = channels;
     m_rate = scansPerSecond;
+    m_stall = stall;
     m_producedBlocks = 0;
     m_stopRequested = false;
     m_startTime = Clock::now();
@@ -77,6 +79,11 @@ void SimCard::stop() {
 }
 
 bool SimCard::fail(Error error) {
+    m_lastError = error;
+    return false;
+}
+
+bool SimCard::refuse(std::int32_t error) {
     m_lastError = error;
     return false;
 }
@@ -128,8 +135,14 @@ void SimCard::skipBlocksThatWouldBeDropped(Clock::time_point now) {
     m_producedBlocks += skipped;
 }
 
+bool SimCard::pause(Clock::duration duration) {
+    std::unique_lock lock(m_wakeMutex);
+    return !m_wake.wait_for(lock, duration, [this] { return m_stopRequested.load(); });
+}
+
 void SimCard::run() {
     const auto points = static_cast<std::uint64_t>(m_pointsPerBuf);
+    bool stallPending = m_stall.count() > 0;
     while (!m_stopRequested) {
         const Clock::time_point now = Clock::now();
         skipBlocksThatWouldBeDropped(now);
@@ -140,6 +153,15 @@ void SimCard::run() {
                            m_channels);
             m_queue.publish();
             ++m_producedBlocks;
+            if (stallPending)
+                break;
+        }
+        if (stallPending && m_producedBlocks > 0) {
+            stallPending = false;
+            if (!pause(m_stall))
+                return;
+            // Catch up from the time after the stall, as a late interrupt would.
+            continue;
         }
         const Clock::time_point earliest = now + kMinWakeInterval;
         const Clock::time_point wakeAt = std::max(completionTime(m_producedBlocks), earliest);

@@ -40,8 +40,15 @@ public:
     /// Starts acquisition afresh (a running one is stopped first): blocks of
     /// `pointsPerBuf` scans of `channels` codes, `scansPerSecond` scans per
     /// second. On failure sets lastError(); a start refused for its arguments
-    /// leaves everything as it was.
-    bool start(std::int32_t pointsPerBuf, std::int32_t channels, std::int32_t scansPerSecond);
+    /// leaves everything as it was. With a `stall`, the acquisition thread
+    /// stops for that long after the first block, as a card whose interrupts
+    /// were held up would, and then delivers what fell due at once; what no
+    /// longer fits the queue is dropped.
+    bool start(std::int32_t pointsPerBuf, std::int32_t channels, std::int32_t scansPerSecond,
+               std::chrono::milliseconds stall = std::chrono::milliseconds{0});
+    /// Fails the current call with `error` as a faulty card would: records it
+    /// for lastError() and changes nothing else. Always false.
+    bool refuse(std::int32_t error);
     /// Stops acquisition and disarms the card; harmless when nothing runs.
     /// Blocks completed so far stay available.
     void stop();
@@ -61,6 +68,8 @@ private:
 
     void halt();
     void run();
+    /// Waits `duration` on the acquisition thread; false when a stop came first.
+    bool pause(Clock::duration duration);
     Clock::time_point completionTime(std::uint64_t block) const;
     std::uint64_t blocksDueBy(Clock::time_point t) const;
     void skipBlocksThatWouldBeDropped(Clock::time_point now);
@@ -81,6 +90,7 @@ private:
     std::int32_t m_pointsPerBuf = 0;
     std::int32_t m_channels = 0;
     std::int32_t m_rate = 0;
+    std::chrono::milliseconds m_stall{0};
     std::uint64_t m_capacity = 0;
     Clock::time_point m_startTime;
     std::uint64_t m_producedBlocks = 0;

@@ -1,7 +1,8 @@
 // The card library's C interface. Every export forwards to the one simulated
-// card.
+// card, after looking at the faults it has been told to show (SimFaults.h).
 
 #include "SimCard.h"
+#include "SimFaults.h"
 #include "SimToolsApi.h"
 #include "ToviraApi.h"
 
@@ -55,15 +56,20 @@ TOVIRA_EXPORT std::int32_t TOVIRA_CALL ConfigInfo(std::uint8_t* name201, std::in
                                                   std::int32_t* v4, float* zeroLevel, float* span,
                                                   std::int32_t* extra) {
     if (name201 != nullptr) {
-        std::memset(name201, 0, kCardNameBytes);
-        std::memcpy(name201, kCardName, sizeof(kCardName));
+        if (const auto name = simfaults::cardName()) {
+            // All 201 bytes, so a name without a zero byte really has none.
+            std::memcpy(name201, name->bytes.data(), kCardNameBytes);
+        } else {
+            std::memset(name201, 0, kCardNameBytes);
+            std::memcpy(name201, kCardName, sizeof(kCardName));
+        }
     }
     put(v1, kChannelCount);
     put(v2, kResolutionBits);
     put(v3, kMaxScansPerSecond);
     put(v4, kBoardNumber);
-    put(zeroLevel, kZeroLevel);
-    put(span, kSpan);
+    put(zeroLevel, simfaults::zeroLevel().value_or(kZeroLevel));
+    put(span, simfaults::span().value_or(kSpan));
     put(extra, kExtra);
     return 1;
 }
@@ -75,6 +81,8 @@ TOVIRA_EXPORT std::int32_t TOVIRA_CALL StopIntr() {
 
 TOVIRA_EXPORT std::int32_t TOVIRA_CALL Initial(std::int32_t, std::int32_t, std::int32_t,
                                                std::int32_t) {
+    if (const auto error = simfaults::initialError())
+        return g_card.refuse(*error) ? 1 : 0;
     return g_card.initialise() ? 1 : 0;
 }
 
@@ -84,7 +92,10 @@ TOVIRA_EXPORT std::int32_t TOVIRA_CALL StartIntr(std::int16_t, std::int32_t poin
                                                  std::int16_t, std::int16_t chnCount,
                                                  std::int32_t sampFreq, std::int32_t,
                                                  std::int16_t) {
-    return g_card.start(pointsPerBuf, chnCount, sampFreq) ? 1 : 0;
+    if (const auto error = simfaults::startError())
+        return g_card.refuse(*error) ? 1 : 0;
+    const auto stall = simfaults::stall().value_or(std::chrono::milliseconds{0});
+    return g_card.start(pointsPerBuf, chnCount, sampFreq, stall) ? 1 : 0;
 }
 
 TOVIRA_EXPORT std::int32_t TOVIRA_CALL GetLastADError() {
@@ -92,6 +103,8 @@ TOVIRA_EXPORT std::int32_t TOVIRA_CALL GetLastADError() {
 }
 
 TOVIRA_EXPORT std::int32_t TOVIRA_CALL QueryBuf() {
+    if (const auto count = simfaults::queryCount())
+        return *count;
     return static_cast<std::int32_t>(std::min(g_card.readyBlocks(), kMaxReportedBlocks));
 }
 

@@ -70,8 +70,9 @@ TEST(EndToEndSave, TheCounterColumnIsContinuousFromFirstRowToLast) {
         ASSERT_EQ(fields.size(), 6) << row;
         EXPECT_EQ(fields[0].toInt(), row);
         const int counter = fields[4].toInt();
-        if (previous >= 0)
+        if (previous >= 0) {
             ASSERT_EQ(counter, (previous + 1) % 65536) << "row " << row;
+        }
         previous = counter;
     }
     // The last row is the newest point.

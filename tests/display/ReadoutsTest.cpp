@@ -177,6 +177,31 @@ TEST_F(ReadoutsTest, InstantOutOfRangeChannelIsFatal) {
     EXPECT_THROW(instantReadout(s, instant), FatalError);
 }
 
+TEST_F(ReadoutsTest, ARingStateOutsideItsBoundsIsFatalRatherThanReadPastTheRing) {
+    const struct {
+        const char* what;
+        std::int16_t chnCount;
+        std::int32_t dataPtr;
+    } rows[] = {
+        {"more channels than ring rows", kRingRows + 1, 0},
+        {"negative channel count", -1, 0},
+        {"write pointer past the ring", kScanChannels, kRingPoints},
+        {"negative write pointer", kScanChannels, -1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        s.ChnCount = row.chnCount;
+        s.DataPtr = row.dataPtr;
+        instant.list = "before";
+        average = "before";
+        EXPECT_THROW(instantReadout(s, instant), FatalError);
+        EXPECT_THROW(averageReadout(s, average), FatalError);
+        // Nothing was shown from the bad state.
+        EXPECT_EQ(instant.list, "before");
+        EXPECT_EQ(average, "before");
+    }
+}
+
 TEST_F(ReadoutsTest, ZeroSpanShowsNoVolts) {
     s.AdSpan = 0;
     s.DataPtr = 7;

@@ -1,0 +1,42 @@
+#pragma once
+// Faults the simulated card can be told to show, so that a test or a person
+// can see what the program does with a card that misbehaves. Each is an
+// environment variable that only this library reads, at the call it affects,
+// every time that call is made; the program itself reads none of them.
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+namespace simfaults {
+
+/// Bytes ConfigInfo writes into the 201-byte name buffer when the name is
+/// overridden: TOVIRA_SIM_NAME_FILL=<n> gives n bytes (0 to 201) cycling
+/// through 'A'..'Z', with no zero byte when n is 201; otherwise
+/// TOVIRA_SIM_NAME=<text> gives the text's bytes (an empty value an empty
+/// name), cut at 201 bytes. Empty when neither is set.
+struct CardName {
+    std::array<std::uint8_t, 201> bytes{};
+};
+std::optional<CardName> cardName();
+
+/// TOVIRA_SIM_ZERO and TOVIRA_SIM_SPAN: the zero level and span ConfigInfo
+/// reports, as decimal floats (also "inf" and "nan").
+std::optional<float> zeroLevel();
+std::optional<float> span();
+
+/// TOVIRA_SIM_FAIL_INITIAL and TOVIRA_SIM_FAIL_START: the error number with
+/// which Initial or StartIntr fails, any 32-bit value.
+std::optional<std::int32_t> initialError();
+std::optional<std::int32_t> startError();
+
+/// TOVIRA_SIM_STALL_MS: how long the acquisition thread stalls after the
+/// first block of each start.
+std::optional<std::chrono::milliseconds> stall();
+
+/// TOVIRA_SIM_QUERY_COUNT: what QueryBuf answers instead of the number of
+/// waiting blocks, any 32-bit value.
+std::optional<std::int32_t> queryCount();
+
+} // namespace simfaults

@@ -3,12 +3,12 @@
 #include "AcqState.h"
 #include "FatalError.h"
 #include "NumberText.h"
+#include "TraceRaster.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
 
-#include <array>
 #include <cstddef>
 
 WavePlot::WavePlot(QWidget* parent) : QFrame(parent) {
@@ -96,34 +96,8 @@ void DrawWave(WavePlot& plot, const AcqState& state, std::int16_t channel) {
 
 void paintTrace(QPainter& painter, const QRect& area, std::span<const std::int32_t> codes,
                 std::int32_t xRight, std::int32_t yTop) {
-    if (codes.empty() || xRight == 0 || yTop == 0)
-        return;
-    // The edges of the coordinate system are the outermost pixel rows and
-    // columns of the area, so a trace at code 0 or at yTop stays visible.
-    const double left = area.left();
-    const double top = area.top();
-    const double xScale = static_cast<double>(area.width() - 1) / xRight;
-    const double yScale = static_cast<double>(area.height() - 1) / yTop;
-    const auto vertex = [&](std::size_t k) {
-        return QPointF(left + static_cast<double>(k) * xScale,
-                       top + (static_cast<double>(yTop) - codes[k]) * yScale);
-    };
-
-    if (codes.size() == 1) {
-        painter.drawPoint(vertex(0));
-        return;
-    }
-    // One polyline in pieces from a fixed buffer: a 32000-point trace is painted
-    // without allocating. Each piece starts at the last vertex of the one before,
-    // so the line is unbroken.
-    constexpr std::size_t kPiece = 1024;
-    std::array<QPointF, kPiece> points;
-    std::size_t first = 0;
-    while (first + 1 < codes.size()) {
-        std::size_t n = 0;
-        for (std::size_t k = first; k < codes.size() && n < kPiece; ++k)
-            points[n++] = vertex(k);
-        painter.drawPolyline(points.data(), static_cast<int>(n));
-        first += n - 1;
-    }
+    // The raster keeps its buffers between traces; one per thread, as painters
+    // on images may work outside the user-interface thread.
+    thread_local TraceRaster raster;
+    raster.paint(painter, area, codes, xRight, yTop);
 }

@@ -73,9 +73,12 @@ void waveTrace(const AcqState& state, std::int16_t channel, std::span<std::int32
 /// system set by the caller.
 void DrawWave(WavePlot& plot, const AcqState& state, std::int16_t channel);
 
-/// Draws the trace through every vertex (k, codes[k]) with the painter's pen,
-/// mapping x 0..xRight onto the left..right pixel columns of `area` and y
-/// 0..yTop onto its bottom..top pixel rows. Every vertex is drawn even when
-/// there are far more of them than pixels. xRight and yTop must not be 0.
+/// Draws the trace as the painter's pen would draw one polyline through every
+/// vertex (k, codes[k]), mapping x 0..xRight onto the left..right pixel columns
+/// of `area` and y 0..yTop onto its bottom..top pixel rows. Every vertex counts
+/// even when there are far more of them than pixels: no vertex is thinned out
+/// or averaged away. With the plot's cosmetic, aliased pen the trace is made
+/// per pixel column (TraceRaster), in time that hardly grows with the number of
+/// vertices. xRight and yTop must not be 0.
 void paintTrace(QPainter& painter, const QRect& area, std::span<const std::int32_t> codes,
                 std::int32_t xRight, std::int32_t yTop);

@@ -1,0 +1,360 @@
+// Runs the real window on the real simulated card for a while and reports
+// whether it kept up:
+//
+//   sustained_rate [rate] [xnum] [channel] [seconds]     (1000000 32000 1 60)
+//
+// The window is FrmMultiBuf as the program builds it, on the offscreen
+// platform and shown, so it repaints as on a screen; the card is the card
+// library beside this program, bound by LibraryDriver. The tool types the
+// rate, sets the point count and the channel through their up-down controls,
+// presses "开始采集", lets it run, presses "停止采集" and prints one
+// "name: value" line per figure:
+//   blocks received    the window's BlockTotal
+//   blocks dropped     the card library's own count (SimDroppedBlocks), read
+//                      by this tool, never by the program
+//   gaps or repeats    breaks in channel 4, which carries the scan number mod
+//                      65536: after every tick the new ring points are checked
+//                      against the scans the tick's blocks must have brought
+//   tick times         from the timer event reaching TimerAD to the end of the
+//                      window's tick handler (drain, plot data, readout, status)
+//   paint times        every repaint of the window (the plot's trace included)
+//   CPU use            the process's user and system time over the run
+//   memory             resident set at load, before and after the run, and
+//                      the peak
+//   start-up           process start to the window's first repaint
+#include "FrmMultiBuf.h"
+#include "LibraryDriver.h"
+#include "SimToolsApi.h"
+#include "UpDown.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLibrary>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Channel 4 counts scans; the ring keeps this many points.
+constexpr std::int16_t kCounterChannel = 4;
+
+double msSince(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// Seconds from the process's start to now, from the kernel's record of the
+// start (in clock ticks since boot, so to about 10 ms).
+double secondsSinceProcessStart() {
+    std::ifstream stat("/proc/self/stat");
+    std::string line;
+    std::getline(stat, line);
+    // The command name may hold blanks; the fields after it are plain.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i < 22; ++i)
+        fields >> field;
+    unsigned long long startTicks = 0;
+    fields >> startTicks;
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    const double boot = now.tv_sec + now.tv_nsec / 1e9;
+    return boot - static_cast<double>(startTicks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long residentKb() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The kernel updates its high-water mark now and then, so it can trail the
+// resident set read a moment later; the larger of the two is the peak.
+long peakResidentKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return std::max(usage.ru_maxrss, residentKb());
+}
+
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec / 1e6;
+}
+
+struct Percentiles {
+    double median = 0.0;
+    double p99 = 0.0;
+    double max = 0.0;
+};
+
+Percentiles percentiles(std::vector<double> values) {
+    if (values.empty())
+        return {};
+    std::sort(values.begin(), values.end());
+    const auto at = [&](double q) {
+        const auto i = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
+        return values[std::min(i, values.size() - 1)];
+    };
+    return {at(0.5), at(0.99), values.back()};
+}
+
+// Times every repaint of the window: the whole of each update request, which
+// lays out and paints every dirty widget, the plot's trace included.
+class TimingApplication final : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (event->type() != QEvent::UpdateRequest)
+            return QApplication::notify(receiver, event);
+        const Clock::time_point start = Clock::now();
+        const bool result = QApplication::notify(receiver, event);
+        paints.push_back(msSince(start, Clock::now()));
+        if (firstPaint == Clock::time_point{})
+            firstPaint = Clock::now();
+        return result;
+    }
+
+    std::vector<double> paints;
+    Clock::time_point firstPaint;
+};
+
+// Watches the window's drain timer: the start of each tick from the timer's
+// own event, the end from a slot connected after the window's handler. Then
+// checks the ring points the tick added.
+class TickWatch final : public QObject {
+public:
+    explicit TickWatch(const FrmMultiBuf& window) : m_window(window) { m_ticks.reserve(1 << 16); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Timer)
+            m_tickStart = Clock::now();
+        return QObject::eventFilter(watched, event);
+    }
+
+    void tickEnded() {
+        m_ticks.push_back(msSince(m_tickStart, Clock::now()));
+        checkNewPoints();
+    }
+
+    // The state right after a start: nothing kept yet, so the scan before the
+    // first kept one is "scan -1".
+    void started() {
+        const AcqState& s = m_window.state();
+        m_blocks = s.BlockTotal;
+        m_divCount = s.SampDivCnt;
+        m_newestCode = 0xFFFF;
+    }
+
+    const std::vector<double>& ticks() const { return m_ticks; }
+    long long breaks() const { return m_breaks; }
+    long long ticksWithData() const { return m_ticksWithData; }
+
+private:
+    void checkNewPoints() {
+        const AcqState& s = m_window.state();
+        const long long blocks = s.BlockTotal - m_blocks;
+        if (blocks <= 0)
+            return;
+        ++m_ticksWithData;
+        m_blocks = s.BlockTotal;
+        // Which scans the blocks must have brought into the ring: every
+        // SampDiv-th since the start, wherever the blocks begin.
+        const long long scans = blocks * s.PointsPerBuf;
+        const long long counted = m_divCount + scans;
+        const long long kept = counted / s.SampDiv;
+        m_divCount = static_cast<std::int32_t>(counted % s.SampDiv);
+        if (m_divCount != s.SampDivCnt)
+            ++m_breaks; // the decimation counter went astray
+        if (kept == 0)
+            return;
+        // Points older than a ring's length were overwritten within the tick;
+        // the scan numbers of the rest must follow on from the last tick's.
+        const long long retained = std::min<long long>(kept, kRingPoints);
+        const auto step = static_cast<std::uint32_t>(s.SampDiv);
+        std::uint32_t expected =
+            m_newestCode + static_cast<std::uint32_t>(kept - retained + 1) * step;
+        std::int32_t p = ringStepBack(s.DataPtr, static_cast<std::int32_t>(retained));
+        for (long long i = 0; i < retained; ++i) {
+            const auto code = static_cast<std::uint32_t>(s.AdData(kCounterChannel, p));
+            if (code != (expected & 0xFFFFU)) {
+                ++m_breaks;
+                expected = code; // count each break once, then follow the new run
+            }
+            expected += step;
+            p = ringAdvance(p);
+        }
+        m_newestCode = (expected - step) & 0xFFFFU;
+    }
+
+    const FrmMultiBuf& m_window;
+    std::vector<double> m_ticks;
+    Clock::time_point m_tickStart;
+    long long m_blocks = 0;
+    std::int32_t m_divCount = 0;
+    std::uint32_t m_newestCode = 0;
+    long long m_breaks = 0;
+    long long m_ticksWithData = 0;
+};
+
+template <typename T> T* control(FrmMultiBuf& window, const char* name) {
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (found == nullptr) {
+        std::fprintf(stderr, "sustained_rate: the window has no control %s\n", name);
+        std::exit(2);
+    }
+    return found;
+}
+
+// The card library reads its fault settings from the environment; a run of
+// this tool is meant to show the card working.
+void clearCardFaults() {
+    std::vector<std::string> names;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry(*e);
+        if (entry.rfind("TOVIRA_SIM_", 0) == 0)
+            names.push_back(entry.substr(0, entry.find('=')));
+    }
+    for (const std::string& name : names)
+        unsetenv(name.c_str());
+}
+
+void printLine(const char* name, const std::string& value) {
+    std::printf("%-22s %s\n", (std::string(name) + ":").c_str(), value.c_str());
+}
+
+std::string fixed(double v, int decimals = 2) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const Clock::time_point mainStart = Clock::now();
+    clearCardFaults();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    const char* const rate = argc > 1 ? argv[1] : "1000000";
+    const int xnum = argc > 2 ? std::atoi(argv[2]) : 32000;
+    const int channel = argc > 3 ? std::atoi(argv[3]) : 1;
+    const double seconds = argc > 4 ? std::atof(argv[4]) : 60.0;
+
+    TimingApplication app(argc, argv);
+    LibraryDriver driver(LibraryDriver::besideProgram(QCoreApplication::applicationDirPath()));
+    FrmMultiBuf window(driver, [](const QString& message) {
+        std::fprintf(stderr, "sustained_rate: the program failed: %s\n",
+                     message.toLocal8Bit().constData());
+        std::exit(1);
+    });
+
+    // The program never asks the card for its losses; this tool does, from the
+    // same loaded library.
+    QLibrary card(LibraryDriver::besideProgram(QCoreApplication::applicationDirPath()));
+    const auto droppedBlocks =
+        reinterpret_cast<SimDroppedBlocksFn>(card.resolve(kSimDroppedBlocksExport));
+    if (droppedBlocks == nullptr) {
+        std::fprintf(stderr, "sustained_rate: %s\n", qPrintable(card.errorString()));
+        return 2;
+    }
+
+    window.show();
+    while (app.firstPaint == Clock::time_point{})
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double startupMs = 1e3 * secondsSinceProcessStart();
+    const double mainToShownMs = msSince(mainStart, app.firstPaint);
+    const long rssAtLoad = residentKb();
+    const long peakAtLoad = peakResidentKb();
+
+    control<QLineEdit>(window, "txtSampFreq")->setText(QString::fromLatin1(rate));
+    control<UpDown>(window, "UpDownXNum")->setValue(xnum);
+    control<UpDown>(window, "UpDownChn")->setValue(channel);
+
+    TickWatch watch(window);
+    auto* timer = control<QTimer>(window, "TimerAD");
+    timer->installEventFilter(&watch);
+    // Connected after the window's own handler, so it runs after it.
+    QObject::connect(timer, &QTimer::timeout, &watch, &TickWatch::tickEnded);
+
+    control<QPushButton>(window, "cmdStart")->click();
+    if (!window.timerRunning()) {
+        std::fprintf(stderr, "sustained_rate: acquisition did not start\n");
+        return 1;
+    }
+    watch.started();
+    app.paints.clear();
+    app.paints.reserve(1 << 16);
+    const long rssAtStart = residentKb();
+    const double cpuAtStart = cpuSeconds(RUSAGE_SELF);
+    const double uiCpuAtStart = cpuSeconds(RUSAGE_THREAD);
+    QElapsedTimer wall;
+    wall.start();
+
+    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &window, [&] {
+        control<QPushButton>(window, "cmdStop")->click();
+        QCoreApplication::quit();
+    });
+    QApplication::exec();
+
+    const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds(RUSAGE_SELF) - cpuAtStart;
+    const double uiCpu = cpuSeconds(RUSAGE_THREAD) - uiCpuAtStart;
+    const AcqState& s = window.state();
+    const long long received = s.BlockTotal;
+    const long long dropped = droppedBlocks();
+    // Below 10000 scans/s the card runs at 10000 and the drain thins them out.
+    const double expected = s.SampFreq * elapsed / std::max(1, s.PointsPerBuf);
+    const Percentiles tick = percentiles(watch.ticks());
+    const Percentiles paint = percentiles(app.paints);
+
+    std::printf("sustained_rate: %s scans/s, XNum %d, channel %d, %.0f s\n", rate, xnum, channel,
+                seconds);
+    printLine("startup_ms", fixed(startupMs, 0) + " (process start to first repaint; " +
+                                fixed(mainToShownMs, 0) + " from main)");
+    printLine("rss_at_load_kb", std::to_string(rssAtLoad));
+    printLine("peak_rss_at_load_kb", std::to_string(peakAtLoad));
+    printLine("seconds", fixed(elapsed, 1));
+    printLine("blocks_received", std::to_string(received));
+    printLine("blocks_expected", fixed(expected, 0));
+    printLine("blocks_dropped", std::to_string(dropped));
+    printLine("gaps_or_repeats", std::to_string(watch.breaks()));
+    printLine("ticks", std::to_string(watch.ticks().size()) + " (" +
+                           std::to_string(watch.ticksWithData()) + " with blocks)");
+    printLine("tick_median_ms", fixed(tick.median, 3));
+    printLine("tick_p99_ms", fixed(tick.p99, 3));
+    printLine("tick_max_ms", fixed(tick.max, 3));
+    printLine("repaints", std::to_string(app.paints.size()));
+    printLine("paint_median_ms", fixed(paint.median, 3));
+    printLine("paint_p99_ms", fixed(paint.p99, 3));
+    printLine("paint_max_ms", fixed(paint.max, 3));
+    printLine("cpu_percent", fixed(100.0 * cpu / elapsed, 1));
+    printLine("ui_thread_cpu_percent", fixed(100.0 * uiCpu / elapsed, 1));
+    printLine("rss_start_kb", std::to_string(rssAtStart));
+    printLine("rss_end_kb", std::to_string(residentKb()));
+    printLine("peak_rss_kb", std::to_string(peakResidentKb()));
+    std::fflush(stdout);
+    return 0;
+}

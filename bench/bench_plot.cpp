@@ -13,17 +13,16 @@
 // which a variant's picture differs from full's. As in the program, each
 // iteration draws a newer trace: the signal moves on by the 1000 scans that
 // one tick brings at the default 20000 scans per second.
+#include "BenchSupport.h"
 #include "TraceRaster.h"
 #include "WavePlot.h"
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -163,7 +162,7 @@ void BM_Plot(benchmark::State& bench) {
     // As in the widget: the background is filled and then the trace drawn, by
     // a painter opened for the paint.
     QImage image = blankPlot(dpr);
-    using Clock = std::chrono::steady_clock;
+    using bench::Clock;
     const auto timed = [&](auto&& paint) {
         const Clock::time_point start = Clock::now();
         image.fill(Qt::white);
@@ -172,7 +171,7 @@ void BM_Plot(benchmark::State& bench) {
         paint(painter);
         painter.end();
         benchmark::DoNotOptimize(image.constBits());
-        return std::chrono::duration<double>(Clock::now() - start).count();
+        return bench::secondsSince(start);
     };
     double full = 0.0;
     double reduced = 0.0;
@@ -223,16 +222,3 @@ BENCHMARK(BM_PaintTraceOnly)
     ->ArgsProduct({{kNoise, kSine}, {1, 2}})
     ->ArgNames({"signal", "dpr"})
     ->Unit(benchmark::kMicrosecond);
-
-int main(int argc, char** argv) {
-    // Painting text-free images needs no screen, but QPainter wants the GUI
-    // application object.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

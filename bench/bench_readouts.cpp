@@ -8,15 +8,14 @@
 //                the window's TxtADResult, which is what the window's
 //                ShowAverageValues / ShowInstantValues do
 #include "AcqState.h"
+#include "BenchSupport.h"
 #include "Drain.h"
 #include "Readouts.h"
 
-#include <QApplication>
 #include <QPlainTextEdit>
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <memory>
 #include <random>
 #include <string>
@@ -51,10 +50,8 @@ void BM_ReadoutsAgainstDrain(benchmark::State& bench) {
     box.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     box.resize(154, 346);
 
-    using Clock = std::chrono::steady_clock;
-    const auto seconds = [](Clock::time_point from) {
-        return std::chrono::duration<double>(Clock::now() - from).count();
-    };
+    using bench::Clock;
+    const auto seconds = bench::secondsSince;
     double drain = 0.0;
     double averageOnly = 0.0;
     double instantOnly = 0.0;
@@ -101,14 +98,3 @@ void BM_ReadoutsAgainstDrain(benchmark::State& bench) {
 } // namespace
 
 BENCHMARK(BM_ReadoutsAgainstDrain)->Unit(benchmark::kMicrosecond);
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

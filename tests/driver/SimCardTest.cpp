@@ -2,6 +2,7 @@
 // library, so every check below holds for what the program actually sees.
 
 #include "LibraryDriver.h"
+#include "WaitForBlocks.h"
 #include "sim/SimToolsApi.h"
 
 #include <QFileInfo>
@@ -106,13 +107,7 @@ protected:
     }
 
     bool waitForBlocks(int count, std::chrono::milliseconds timeout = 3s) {
-        const auto deadline = Clock::now() + timeout;
-        while (m_card.QueryBuf() < count) {
-            if (Clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(1ms);
-        }
-        return true;
+        return ::waitForBlocks(m_card, count, timeout);
     }
 
     std::optional<Block> take() {

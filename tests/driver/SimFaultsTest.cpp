@@ -5,6 +5,7 @@
 
 #include "CardFault.h"
 #include "LibraryDriver.h"
+#include "WaitForBlocks.h"
 
 #include <gtest/gtest.h>
 
@@ -36,13 +37,7 @@ protected:
                m_card.StartIntr(50, pointsPerBuf, 0, kChannels, sampFreq, 0, 1) != 0;
     }
     bool waitForBlocks(int count, std::chrono::milliseconds timeout = 3s) {
-        const auto deadline = Clock::now() + timeout;
-        while (m_card.QueryBuf() < count) {
-            if (Clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(1ms);
-        }
-        return true;
+        return ::waitForBlocks(m_card, count, timeout);
     }
     // The name buffer with guard bytes after its 201 bytes.
     std::array<std::uint8_t, kCardNameBytes + 16> configName() {

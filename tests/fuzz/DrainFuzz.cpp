@@ -9,9 +9,9 @@
 // write must keep their sentinels.
 
 #include "AcqState.h"
-#include "AdDriver.h"
 #include "Drain.h"
 #include "FuzzInput.h"
+#include "IdleCard.h"
 
 #include <algorithm>
 #include <array>
@@ -50,7 +50,7 @@ struct Mixer {
     }
 };
 
-class AdversarialCard final : public AdDriver {
+class AdversarialCard final : public IdleCard {
 public:
     AdversarialCard(FuzzInput& in, std::size_t bufferElements)
         : m_in(in), m_bufferElements(bufferElements) {}
@@ -63,19 +63,6 @@ public:
     /// The model's samples after each ADResult call, one block after another.
     std::vector<std::int16_t>* log = nullptr;
 
-    std::int32_t ConfigInfo(std::uint8_t*, std::int32_t*, std::int32_t*, std::int32_t*,
-                            std::int32_t*, float*, float*, std::int32_t*) override {
-        return 1;
-    }
-    std::int32_t StopIntr() override { return 1; }
-    std::int32_t Initial(std::int32_t, std::int32_t, std::int32_t, std::int32_t) override {
-        return 1;
-    }
-    std::int32_t StartIntr(std::int16_t, std::int32_t, std::int16_t, std::int16_t, std::int32_t,
-                           std::int32_t, std::int16_t) override {
-        return 1;
-    }
-    std::int32_t GetLastADError() override { return 0; }
     std::int32_t QueryBuf() override { return answer; }
 
     std::int32_t ADResult(std::int16_t* buffer) override {

@@ -10,16 +10,6 @@
 
 namespace {
 
-constexpr int kChn = 17;
-
-// Queues `count` 500-scan blocks whose channel ch carries code 1000 + ch.
-void queueFlatBlocks(FakeDriver& card, int count) {
-    for (int b = 0; b < count; ++b)
-        card.blocks.push_back(makeBlock(500, kChn, [](int, int ch) {
-            return static_cast<std::int16_t>(1000 + ch);
-        }));
-}
-
 QString readout(const Window& w) { return w.get<QPlainTextEdit>("TxtADResult")->toPlainText(); }
 
 void clickUp(const Window& w, const char* upDown) {
@@ -43,9 +33,7 @@ TEST(Tick, WithoutBlocksChangesNothingNotEvenTheStatusLine) {
 TEST(Tick, RefreshesPlotAndTheChosenReadoutOncePerTick) {
     Window w;
     w.click("cmdStart");
-    queueFlatBlocks(w.card, 2);
-    w.card.queryAnswers = {2};
-    w.form->TimerAD_Timer();
+    w.tickFlatBlocks(2);
     EXPECT_EQ(w.card.count("ADResult"), 2);
     EXPECT_EQ(w.text("lblBlock"), QStringLiteral("采集缓冲区个数 2       采集数据指针: 1000"));
     // Averages are the default; they leave the single-value label alone.
@@ -59,9 +47,7 @@ TEST(Tick, RefreshesPlotAndTheChosenReadoutOncePerTick) {
     EXPECT_EQ(trace.back(), 1001);
 
     w.get<QRadioButton>("OptADValue_0")->click();
-    queueFlatBlocks(w.card, 1);
-    w.card.queryAnswers = {1};
-    w.form->TimerAD_Timer();
+    w.tickFlatBlocks(1);
     EXPECT_TRUE(readout(w).startsWith(QStringLiteral("最新采集瞬时值:\n")));
     EXPECT_EQ(w.text("LabCurChnADVal"), "Chn1 = -2.556");
     EXPECT_EQ(w.text("lblBlock"), QStringLiteral("采集缓冲区个数 3       采集数据指针: 1500"));
@@ -84,9 +70,7 @@ TEST(Tick, AZeroSpanShowsDashesAndKeepsRunning) {
     w.form = std::make_unique<FrmMultiBuf>(w.card, [&](const QString& m) { w.fatals << m; });
     w.click("cmdStart");
     w.get<QRadioButton>("OptADValue_0")->click();
-    queueFlatBlocks(w.card, 1);
-    w.card.queryAnswers = {1};
-    w.form->TimerAD_Timer();
+    w.tickFlatBlocks(1);
     EXPECT_TRUE(w.fatals.isEmpty());
     EXPECT_TRUE(w.form->timerRunning());
     EXPECT_TRUE(readout(w).contains(QStringLiteral("Ch 1=03E9   V: ----")));
@@ -139,9 +123,7 @@ TEST(ViewControls, PointCountRescalesRedrawsAndAdaptsItsStep) {
 TEST(ViewControls, ChannelChoiceShowsFromTheNextTickAndWhileStoppedOnPointChange) {
     Window w;
     w.click("cmdStart");
-    queueFlatBlocks(w.card, 1);
-    w.card.queryAnswers = {1};
-    w.form->TimerAD_Timer();
+    w.tickFlatBlocks(1);
     w.click("cmdStop");
     auto* plot = w.get<WavePlot>("PicDraw");
     ASSERT_EQ(plot->trace().front(), 1001);
@@ -166,12 +148,7 @@ TEST(Save, ReportsTheOutcomeAndEnablesTheButtonEitherWay) {
     Window w;
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
-    w.form->setSaveFolder(folder.path());
-    w.click("cmdStart");
-    queueFlatBlocks(w.card, 1);
-    w.card.queryAnswers = {1};
-    w.form->TimerAD_Timer();
-    w.click("cmdStop");
+    w.stopAfterOneFlatBlock(folder.path());
 
     w.get<QLineEdit>("txtSaveNum")->setText(QStringLiteral("2"));
     w.click("CmdSave");

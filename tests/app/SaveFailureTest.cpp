@@ -46,13 +46,7 @@ TEST(Save, AFileRefusedAtItsFinalFlushKeepsTheEarlierFile) {
     Window w;
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
-    w.form->setSaveFolder(folder.path());
-    w.click("cmdStart");
-    w.card.blocks.push_back(
-        makeBlock(500, 17, [](int, int ch) { return static_cast<std::int16_t>(1000 + ch); }));
-    w.card.queryAnswers = {1};
-    w.form->TimerAD_Timer();
-    w.click("cmdStop");
+    w.stopAfterOneFlatBlock(folder.path());
 
     const QString path = QDir(folder.path()).filePath(QStringLiteral("Data.csv"));
     {

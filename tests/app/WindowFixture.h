@@ -49,6 +49,23 @@ struct Window {
     void click(const char* name) const {
         QTest::mouseClick(get<QPushButton>(name), Qt::LeftButton);
     }
+    /// One tick that finds `count` 500-scan blocks ready, each carrying code
+    /// 1000 + ch on every channel ch.
+    void tickFlatBlocks(int count) {
+        for (int b = 0; b < count; ++b)
+            card.blocks.push_back(makeBlock(500, 17, [](int, int ch) {
+                return static_cast<std::int16_t>(1000 + ch);
+            }));
+        card.queryAnswers = {count};
+        form->TimerAD_Timer();
+    }
+    /// A stopped acquisition that saves into `folder`: one flat block drained.
+    void stopAfterOneFlatBlock(const QString& folder) {
+        form->setSaveFolder(folder);
+        click("cmdStart");
+        tickFlatBlocks(1);
+        click("cmdStop");
+    }
     void show() const {
         form->show();
         form->activateWindow();

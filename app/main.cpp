@@ -1,10 +1,11 @@
 #include "FrmMultiBuf.h"
-#include "LibraryDriver.h"
+#include "CardRoute.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -21,8 +22,11 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(1);
     };
 
-    LibraryDriver driver(LibraryDriver::besideProgram(QCoreApplication::applicationDirPath()));
-    FrmMultiBuf window(driver, onFatal);
+    // The card library beside the program, loaded directly or reached through
+    // the card host; the window cannot tell which.
+    const std::unique_ptr<AdDriver> driver =
+        makeDriver(cardRoute(QCoreApplication::applicationDirPath()), onFatal);
+    FrmMultiBuf window(*driver, onFatal);
     if (failed)
         return 1;
     window.show();

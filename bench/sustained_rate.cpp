@@ -1,11 +1,16 @@
 // Runs the real window on the real simulated card for a while and reports
 // whether it kept up:
 //
-//   sustained_rate [rate] [xnum] [channel] [seconds]     (1000000 32000 1 60)
+//   sustained_rate [rate] [xnum] [channel] [seconds] [route]
+//                                              (1000000 32000 1 60 direct)
 //
 // The window is FrmMultiBuf as the program builds it, on the offscreen
-// platform and shown, so it repaints as on a screen; the card is the card
-// library beside this program, bound by LibraryDriver. The tool types the
+// platform and shown, so it repaints as on a screen; the card is the
+// simulated card library of the program's folder, reached by `route`:
+//   direct   libtovira.so bound by LibraryDriver, as the program does
+//   host     the same library through the native card host (tovira-host)
+//   wine     the card built as a 32-bit tovira.dll, through tovira-host.exe
+//            under Wine (the build's win32/bin/) The tool types the
 // rate, sets the point count and the channel through their up-down controls,
 // presses "开始采集", lets it run, presses "停止采集" and prints one
 // "name: value" line per figure:
@@ -23,6 +28,7 @@
 //                      the peak
 //   start-up           process start to the window's first repaint
 #include "FrmMultiBuf.h"
+#include "HostDriver.h"
 #include "LibraryDriver.h"
 #include "SimToolsApi.h"
 #include "UpDown.h"
@@ -262,24 +268,50 @@ int main(int argc, char* argv[]) {
     const int xnum = argc > 2 ? std::atoi(argv[2]) : 32000;
     const int channel = argc > 3 ? std::atoi(argv[3]) : 1;
     const double seconds = argc > 4 ? std::atof(argv[4]) : 60.0;
+    const std::string route = argc > 5 ? argv[5] : "direct";
 
     TimingApplication app(argc, argv);
-    LibraryDriver driver(LibraryDriver::besideProgram(QCoreApplication::applicationDirPath()));
-    FrmMultiBuf window(driver, [](const QString& message) {
+    // The card library is the one in the program's folder, as the program binds it.
+    const QString programDir = QStringLiteral(MULTIBUF_PROGRAM_DIR);
+    const QString win32Dir = QStringLiteral(MULTIBUF_WIN32_DIR);
+    std::unique_ptr<AdDriver> driver;
+    HostDriver* host = nullptr;
+    if (route == "direct") {
+        driver = std::make_unique<LibraryDriver>(LibraryDriver::besideProgram(programDir));
+    } else if (route == "host" || route == "wine") {
+        const bool wine = route == "wine";
+        const QString dir = wine ? win32Dir : programDir;
+        auto hosted = std::make_unique<HostDriver>(
+            dir + (wine ? QStringLiteral("/tovira-host.exe") : QStringLiteral("/tovira-host")),
+            wine ? QStringList{QStringLiteral("wine")} : QStringList{},
+            dir + (wine ? QStringLiteral("/tovira.dll") : QStringLiteral("/libtovira.so")));
+        host = hosted.get();
+        driver = std::move(hosted);
+    } else {
+        std::fprintf(stderr, "sustained_rate: route is direct, host or wine, not %s\n",
+                     route.c_str());
+        return 2;
+    }
+    FrmMultiBuf window(*driver, [](const QString& message) {
         std::fprintf(stderr, "sustained_rate: the program failed: %s\n",
                      message.toLocal8Bit().constData());
         std::exit(1);
     });
 
     // The program never asks the card for its losses; this tool does, from the
-    // same loaded library.
-    QLibrary card(LibraryDriver::besideProgram(QCoreApplication::applicationDirPath()));
-    const auto droppedBlocks =
-        reinterpret_cast<SimDroppedBlocksFn>(card.resolve(kSimDroppedBlocksExport));
-    if (droppedBlocks == nullptr) {
-        std::fprintf(stderr, "sustained_rate: %s\n", qPrintable(card.errorString()));
-        return 2;
+    // same loaded library or through the same host.
+    QLibrary card(LibraryDriver::besideProgram(programDir));
+    SimDroppedBlocksFn directDropped = nullptr;
+    if (host == nullptr) {
+        directDropped = reinterpret_cast<SimDroppedBlocksFn>(card.resolve(kSimDroppedBlocksExport));
+        if (directDropped == nullptr) {
+            std::fprintf(stderr, "sustained_rate: %s\n", qPrintable(card.errorString()));
+            return 2;
+        }
     }
+    const auto droppedBlocks = [&] {
+        return host != nullptr ? host->SimDroppedBlocks() : directDropped();
+    };
 
     window.show();
     while (app.firstPaint == Clock::time_point{})
@@ -330,8 +362,8 @@ int main(int argc, char* argv[]) {
     const Percentiles tick = percentiles(watch.ticks());
     const Percentiles paint = percentiles(app.paints);
 
-    std::printf("sustained_rate: %s scans/s, XNum %d, channel %d, %.0f s\n", rate, xnum, channel,
-                seconds);
+    std::printf("sustained_rate: %s scans/s, XNum %d, channel %d, %.0f s, %s\n", rate, xnum,
+                channel, seconds, route.c_str());
     printLine("startup_ms", fixed(startupMs, 0) + " (process start to first repaint; " +
                                 fixed(mainToShownMs, 0) + " from main)");
     printLine("rss_at_load_kb", std::to_string(rssAtLoad));

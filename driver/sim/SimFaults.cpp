@@ -86,6 +86,16 @@ std::optional<std::chrono::milliseconds> stall() {
     return std::chrono::milliseconds(*ms);
 }
 
+std::optional<std::string> printText() {
+    const auto text = variable("TOVIRA_SIM_PRINT");
+    return text ? std::optional<std::string>(std::string(*text)) : std::nullopt;
+}
+
+bool crashes(const char* function) {
+    const auto name = variable("TOVIRA_SIM_CRASH");
+    return name && *name == function;
+}
+
 std::optional<std::int32_t> queryCount() {
     return number<std::int32_t>("TOVIRA_SIM_QUERY_COUNT");
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace simfaults {
 
@@ -34,6 +35,14 @@ std::optional<std::int32_t> startError();
 /// TOVIRA_SIM_STALL_MS: how long the acquisition thread stalls after the
 /// first block of each start.
 std::optional<std::chrono::milliseconds> stall();
+
+/// TOVIRA_SIM_PRINT=<text>: every call of the card's functions first writes
+/// the text and a line feed to standard output, as a chatty library would.
+std::optional<std::string> printText();
+
+/// TOVIRA_SIM_CRASH=<function>: that function of the card (ConfigInfo,
+/// QueryBuf, ...) writes through a null pointer when called.
+bool crashes(const char* function);
 
 /// TOVIRA_SIM_QUERY_COUNT: what QueryBuf answers instead of the number of
 /// waiting blocks, any 32-bit value.

@@ -7,10 +7,15 @@
 #include "ToviraApi.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <type_traits>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(_WIN64)
+// 32-bit Windows: tovira-win32.def exports the decorated names, and only those.
+#define TOVIRA_EXPORT
+#elif defined(_WIN32)
 #define TOVIRA_EXPORT __declspec(dllexport)
 #else
 #define TOVIRA_EXPORT __attribute__((visibility("default")))
@@ -42,6 +47,22 @@ constexpr std::size_t kMaxReportedBlocks = 32767;
 // stops the card before it exits.)
 SimCard g_card;
 
+// The faults every function can show on request: output of its own on
+// standard output, and a crash.
+void misbehave(const char* function) {
+    if (const auto text = simfaults::printText()) {
+        std::fputs(text->c_str(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    if (simfaults::crashes(function)) {
+        // An address the compiler cannot see is null, so this is a real store
+        // through a null pointer, not a trap it put in its place.
+        static volatile std::uintptr_t nowhere = 0;
+        *reinterpret_cast<volatile std::int32_t*>(nowhere) = 1;
+    }
+}
+
 template <typename T> void put(T* ref, T value) {
     if (ref != nullptr)
         *ref = value;
@@ -55,6 +76,7 @@ TOVIRA_EXPORT std::int32_t TOVIRA_CALL ConfigInfo(std::uint8_t* name201, std::in
                                                   std::int32_t* v2, std::int32_t* v3,
                                                   std::int32_t* v4, float* zeroLevel, float* span,
                                                   std::int32_t* extra) {
+    misbehave("ConfigInfo");
     if (name201 != nullptr) {
         if (const auto name = simfaults::cardName()) {
             // All 201 bytes, so a name without a zero byte really has none.
@@ -75,12 +97,14 @@ TOVIRA_EXPORT std::int32_t TOVIRA_CALL ConfigInfo(std::uint8_t* name201, std::in
 }
 
 TOVIRA_EXPORT std::int32_t TOVIRA_CALL StopIntr() {
+    misbehave("StopIntr");
     g_card.stop();
     return 1;
 }
 
 TOVIRA_EXPORT std::int32_t TOVIRA_CALL Initial(std::int32_t, std::int32_t, std::int32_t,
                                                std::int32_t) {
+    misbehave("Initial");
     if (const auto error = simfaults::initialError())
         return g_card.refuse(*error) ? 1 : 0;
     return g_card.initialise() ? 1 : 0;
@@ -92,6 +116,7 @@ TOVIRA_EXPORT std::int32_t TOVIRA_CALL StartIntr(std::int16_t, std::int32_t poin
                                                  std::int16_t, std::int16_t chnCount,
                                                  std::int32_t sampFreq, std::int32_t,
                                                  std::int16_t) {
+    misbehave("StartIntr");
     if (const auto error = simfaults::startError())
         return g_card.refuse(*error) ? 1 : 0;
     const auto stall = simfaults::stall().value_or(std::chrono::milliseconds{0});
@@ -99,10 +124,12 @@ TOVIRA_EXPORT std::int32_t TOVIRA_CALL StartIntr(std::int16_t, std::int32_t poin
 }
 
 TOVIRA_EXPORT std::int32_t TOVIRA_CALL GetLastADError() {
+    misbehave("GetLastADError");
     return g_card.lastError();
 }
 
 TOVIRA_EXPORT std::int32_t TOVIRA_CALL QueryBuf() {
+    misbehave("QueryBuf");
     if (const auto count = simfaults::queryCount())
         return *count;
     return static_cast<std::int32_t>(std::min(g_card.readyBlocks(), kMaxReportedBlocks));
@@ -111,6 +138,7 @@ TOVIRA_EXPORT std::int32_t TOVIRA_CALL QueryBuf() {
 // Element 0 and the element after the last sample are not samples; they are
 // left as the caller had them.
 TOVIRA_EXPORT std::int32_t TOVIRA_CALL ADResult(std::int16_t* buffer) {
+    misbehave("ADResult");
     if (buffer == nullptr)
         return 0;
     return g_card.takeOldestBlock(buffer + 1) ? 1 : 0;

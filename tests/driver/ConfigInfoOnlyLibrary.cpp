@@ -5,7 +5,9 @@
 
 #include <cstring>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(_WIN64)
+#define TOVIRA_EXPORT // the .def file gives the decorated name
+#elif defined(_WIN32)
 #define TOVIRA_EXPORT __declspec(dllexport)
 #else
 #define TOVIRA_EXPORT __attribute__((visibility("default")))

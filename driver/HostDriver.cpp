@@ -1,0 +1,344 @@
+#include "HostDriver.h"
+
+#include "FatalError.h"
+#include "HostProtocol.h"
+#include "ToviraApi.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(Q_OS_LINUX)
+#include <signal.h>
+#include <sys/prctl.h>
+#endif
+
+using namespace hostproto;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A host that closes its input gets this long to end before it is killed.
+constexpr int kEndMs = 2000;
+
+} // namespace
+
+HostDriver::HostDriver(QString hostPath, QStringList launcher, QString libraryPath,
+                       Timeouts timeouts)
+    : m_hostPath(std::move(hostPath)), m_launcher(std::move(launcher)),
+      m_libraryPath(std::move(libraryPath)), m_timeouts(timeouts),
+      m_hostBuffer(kMinBufferElements, 0) {
+    // The host's errors and whatever the library prints go where the program's go.
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+#if defined(Q_OS_LINUX)
+    // However the program ends, the host goes with it, even one stuck in a
+    // library call that never returns.
+    m_process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+#endif
+    QObject::connect(&m_process, &QProcess::finished, &m_process, [this] { onFinished(); });
+}
+
+HostDriver::~HostDriver() {
+    m_closing = true;
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.closeWriteChannel();
+    if (!m_process.waitForFinished(kEndMs)) {
+        m_process.kill();
+        m_process.waitForFinished(kEndMs);
+    }
+}
+
+void HostDriver::onFinished() {
+    // A call in progress reports the end itself; an ordinary close is no news.
+    if (m_inCall || m_closing || m_gone)
+        return;
+    m_gone = true;
+    if (m_onLost)
+        m_onLost(QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(m_hostPath, endedText()));
+}
+
+QString HostDriver::endedText() const {
+    if (m_process.error() == QProcess::FailedToStart)
+        return m_process.errorString();
+    if (m_process.exitStatus() == QProcess::CrashExit)
+        return QStringLiteral("被信号 %1 终止").arg(m_process.exitCode());
+    return QStringLiteral("退出，状态 %1").arg(m_process.exitCode());
+}
+
+void HostDriver::lost(const QString& message) {
+    m_gone = true;
+    m_inCall = false;
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(kEndMs);
+    }
+    throw FatalError(message.toStdString());
+}
+
+void HostDriver::failWaiting() {
+    if (m_process.state() == QProcess::NotRunning)
+        lost(QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(m_hostPath, endedText()));
+    const auto limit = m_started ? m_timeouts.call : m_timeouts.first;
+    lost(QStringLiteral("驱动程序主机 %1 在 %2 秒内没有应答 %3 调用")
+             .arg(m_hostPath)
+             .arg(static_cast<double>(limit.count()) / 1000.0)
+             .arg(QString::fromLatin1(m_function)));
+}
+
+int HostDriver::msLeft() const {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(left, 0));
+}
+
+void HostDriver::receive(char* data, qint64 bytes) {
+    while (m_process.bytesAvailable() < bytes) {
+        if (!m_process.waitForReadyRead(msLeft()) && m_process.bytesAvailable() < bytes &&
+            (m_process.state() == QProcess::NotRunning || msLeft() == 0))
+            failWaiting();
+    }
+    m_process.read(data, bytes);
+}
+
+void HostDriver::receiveStatus() {
+    char head[4];
+    receive(head, 4);
+    const std::uint32_t status = getU32(head);
+    if (status == kOk)
+        return;
+    if (status != kFailed && status != kCrashed)
+        lost(QStringLiteral("驱动程序主机 %1 的应答无法识别").arg(m_hostPath));
+    char size[4];
+    receive(size, 4);
+    const std::uint32_t length = getU32(size);
+    if (length > kMaxText)
+        lost(QStringLiteral("驱动程序主机 %1 的应答无法识别").arg(m_hostPath));
+    std::string text(length, '\0');
+    receive(text.data(), length);
+    const std::size_t split = text.find('\n');
+    const QString function = QString::fromUtf8(text.substr(0, split));
+    const QString reason =
+        QString::fromUtf8(split == std::string::npos ? std::string() : text.substr(split + 1));
+    if (status == kCrashed) {
+        // The host ends after saying so; let it, then make sure.
+        m_process.waitForFinished(kEndMs);
+        lost(QStringLiteral("驱动程序库 %1 在 %2 中崩溃：%3").arg(m_libraryPath, function, reason));
+    }
+    // The host itself is fine; only the library or one of its functions is missing.
+    m_inCall = false;
+    if (function.isEmpty())
+        throw FatalError(
+            QStringLiteral("无法加载驱动程序库 %1：%2").arg(m_libraryPath, reason).toStdString());
+    throw FatalError(QStringLiteral("驱动程序库 %1 中找不到函数 %2：%3")
+                         .arg(m_libraryPath, function, reason)
+                         .toStdString());
+}
+
+bool HostDriver::begin(const std::string& request, const char* function) {
+    if (m_gone)
+        return false;
+    m_function = function;
+    m_inCall = true;
+    m_deadline = Clock::now() + (m_started ? m_timeouts.call : m_timeouts.first);
+    if (!m_started) {
+        m_process.start(m_launcher.isEmpty() ? m_hostPath : m_launcher.first(),
+                        m_launcher.isEmpty() ? QStringList{} : m_launcher.mid(1) << m_hostPath);
+        if (!m_process.waitForStarted(static_cast<int>(m_timeouts.first.count()))) {
+            lost(QStringLiteral("无法启动驱动程序主机 %1：%2")
+                     .arg(m_hostPath, m_process.errorString()));
+        }
+    }
+    collectReadAhead();
+    m_process.write(request.data(), static_cast<qint64>(request.size()));
+    while (m_process.bytesToWrite() > 0) {
+        if (!m_process.waitForBytesWritten(msLeft()) && m_process.bytesToWrite() > 0 &&
+            (m_process.state() == QProcess::NotRunning || msLeft() == 0))
+            failWaiting();
+    }
+    return true;
+}
+
+std::int32_t HostDriver::callI32(const std::string& request, const char* function) {
+    if (!begin(request, function))
+        return 0;
+    receiveStatus();
+    char value[4];
+    receive(value, 4);
+    m_started = true;
+    m_inCall = false;
+    return getI32(value);
+}
+
+namespace {
+
+std::string request(Op op) {
+    std::string r;
+    putU32(r, op);
+    return r;
+}
+
+} // namespace
+
+std::int32_t HostDriver::ConfigInfo(std::uint8_t* name201, std::int32_t* v1, std::int32_t* v2,
+                                    std::int32_t* v3, std::int32_t* v4, float* zeroLevel,
+                                    float* span, std::int32_t* extra) {
+    std::int32_t* const ints[] = {v1, v2, v3, v4};
+    std::string r = request(kConfigInfo);
+    r.append(reinterpret_cast<const char*>(name201), kConfigNameBytes);
+    for (std::int32_t* v : ints)
+        putI32(r, *v);
+    putF32(r, *zeroLevel);
+    putF32(r, *span);
+    putI32(r, *extra);
+    if (!begin(r, "ConfigInfo"))
+        return 0;
+    receiveStatus();
+    char out[4 + kConfigBytes];
+    receive(out, sizeof out);
+    m_started = true;
+    m_inCall = false;
+    const char* p = out + 4;
+    std::memcpy(name201, p, kConfigNameBytes);
+    p += kConfigNameBytes;
+    for (std::int32_t* v : ints) {
+        *v = getI32(p);
+        p += 4;
+    }
+    *zeroLevel = getF32(p);
+    *span = getF32(p + 4);
+    *extra = getI32(p + 8);
+    return getI32(out);
+}
+
+std::int32_t HostDriver::StopIntr() { return callI32(request(kStopIntr), "StopIntr"); }
+
+std::int32_t HostDriver::Initial(std::int32_t a, std::int32_t b, std::int32_t c,
+                                 std::int32_t d) {
+    std::string r = request(kInitial);
+    for (const std::int32_t v : {a, b, c, d})
+        putI32(r, v);
+    return callI32(r, "Initial");
+}
+
+std::int32_t HostDriver::StartIntr(std::int16_t a, std::int32_t pointsPerBuf, std::int16_t b,
+                                   std::int16_t chnCount, std::int32_t sampFreq, std::int32_t c,
+                                   std::int16_t d) {
+    std::string r = request(kStartIntr);
+    for (const std::int32_t v : {std::int32_t{a}, pointsPerBuf, std::int32_t{b},
+                                 std::int32_t{chnCount}, sampFreq, c, std::int32_t{d}})
+        putI32(r, v);
+    const std::int32_t result = callI32(r, "StartIntr");
+    if (result != 0) {
+        // The host clears its buffer for the new block shape the same way.
+        m_hostBuffer.assign(
+            std::max(blockElements(pointsPerBuf, chnCount), kMinBufferElements), 0);
+    }
+    return result;
+}
+
+std::int32_t HostDriver::GetLastADError() {
+    return callI32(request(kGetLastADError), "GetLastADError");
+}
+
+std::int32_t HostDriver::QueryBuf() {
+    const std::int32_t ready = callI32(request(kQueryBuf), "QueryBuf");
+    // The caller keeps the low 16 bits, read as signed, and copies that many.
+    const auto announced = static_cast<std::int16_t>(static_cast<std::uint32_t>(ready) & 0xFFFFU);
+    m_announced = std::max<std::int32_t>(announced, 0);
+    return ready;
+}
+
+HostDriver::Block HostDriver::receiveBlock() {
+    receiveStatus();
+    char head[12];
+    receive(head, sizeof head);
+    Block block;
+    block.result = getI32(head);
+    block.first = getU32(head + 4);
+    const std::uint32_t end = getU32(head + 8);
+    if (block.first > end || end > m_hostBuffer.size())
+        lost(QStringLiteral("驱动程序主机 %1 的应答无法识别").arg(m_hostPath));
+    const std::size_t count = end - block.first;
+    block.after.resize(count);
+    receive(reinterpret_cast<char*>(block.after.data()), static_cast<qint64>(count * 2));
+    const auto span = m_hostBuffer.begin() + block.first;
+    block.before.assign(span, span + static_cast<std::ptrdiff_t>(count));
+    std::copy(block.after.begin(), block.after.end(), span);
+    return block;
+}
+
+void HostDriver::collectReadAhead() {
+    // Another call is about to be made while announced blocks are still on
+    // their way: take them in first, to be handed out in order.
+    while (m_inFlight > 0) {
+        --m_inFlight;
+        m_readAhead.push_back(receiveBlock());
+    }
+}
+
+std::int32_t HostDriver::ADResult(std::int16_t* buffer) {
+    if (m_gone)
+        return 0;
+    if (m_readAhead.empty() && m_inFlight == 0) {
+        const auto calls = static_cast<std::uint32_t>(std::max<std::int32_t>(m_announced, 1));
+        m_announced = 0;
+        // The host's buffer becomes the caller's, so the first call sees
+        // exactly what a direct call would.
+        const std::size_t size = m_hostBuffer.size();
+        std::size_t first = 0;
+        std::size_t end = size;
+        while (first < end && buffer[first] == m_hostBuffer[first])
+            ++first;
+        while (end > first && buffer[end - 1] == m_hostBuffer[end - 1])
+            --end;
+        std::string r = request(kADResult);
+        putU32(r, calls);
+        putU32(r, static_cast<std::uint32_t>(first));
+        putU32(r, static_cast<std::uint32_t>(end));
+        putI16s(r, buffer + first, end - first);
+        std::copy(buffer + first, buffer + end, m_hostBuffer.begin() + static_cast<std::ptrdiff_t>(first));
+        if (!begin(r, "ADResult"))
+            return 0;
+        m_inFlight = calls;
+    }
+    Block block;
+    if (!m_readAhead.empty()) {
+        block = std::move(m_readAhead.front());
+        m_readAhead.pop_front();
+    } else {
+        m_function = "ADResult";
+        m_inCall = true;
+        m_deadline = Clock::now() + m_timeouts.call;
+        --m_inFlight;
+        try {
+            block = receiveBlock();
+        } catch (...) {
+            // A failed binding is the host's only answer to the request.
+            m_inFlight = 0;
+            throw;
+        }
+        m_inCall = false;
+    }
+    m_started = true;
+    // What the library wrote is what changed in the host's copy of the
+    // caller's buffer; everything else stays as the caller has it.
+    for (std::size_t i = 0; i < block.after.size(); ++i) {
+        if (block.after[i] != block.before[i])
+            buffer[block.first + i] = block.after[i];
+    }
+    return block.result;
+}
+
+std::int64_t HostDriver::SimDroppedBlocks() {
+    if (!begin(request(kSimDroppedBlocks), "SimDroppedBlocks"))
+        return 0;
+    receiveStatus();
+    char value[8];
+    receive(value, 8);
+    m_inCall = false;
+    return static_cast<std::int64_t>(std::uint64_t{getU32(value)} |
+                                     std::uint64_t{getU32(value + 4)} << 32);
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "AdDriver.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+/// The card library reached through the card host (tovira-host), a process of
+/// the library's own architecture that loads it and serves its calls over its
+/// standard input and output. The host is started at the first call. Every
+/// failure is a FatalError naming the library, the host or the function and
+/// the cause: a missing library or export (as LibraryDriver words it), a
+/// crash inside the library, a host that ends, or one that does not answer.
+///
+/// Blocks are read ahead: the first ADResult after a QueryBuf asks for all the
+/// blocks that QueryBuf announced, and the host copies them one after another
+/// while the program takes them. The library sees the same calls in the same
+/// order as long as every announced block is copied, which is what the drain
+/// does. The caller's buffer after each ADResult holds what it would after a
+/// direct call: only the elements the library changed are written.
+class HostDriver final : public AdDriver {
+public:
+    struct Timeouts {
+        /// The first call starts the host (and Wine may still be making its prefix).
+        std::chrono::milliseconds first{60'000};
+        std::chrono::milliseconds call{10'000};
+    };
+
+    /// `launcher` runs the host program (empty, or e.g. {"wine"}); `libraryPath`
+    /// is the library the host loads, named in messages.
+    HostDriver(QString hostPath, QStringList launcher, QString libraryPath, Timeouts timeouts);
+    HostDriver(QString hostPath, QStringList launcher, QString libraryPath)
+        : HostDriver(std::move(hostPath), std::move(launcher), std::move(libraryPath),
+                     Timeouts{}) {}
+    /// Closes the host's input so it ends; kills it if it does not.
+    ~HostDriver() override;
+    HostDriver(const HostDriver&) = delete;
+    HostDriver& operator=(const HostDriver&) = delete;
+
+    std::int32_t ConfigInfo(std::uint8_t* name201, std::int32_t* v1, std::int32_t* v2,
+                            std::int32_t* v3, std::int32_t* v4, float* zeroLevel, float* span,
+                            std::int32_t* extra) override;
+    std::int32_t StopIntr() override;
+    std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override;
+    std::int32_t StartIntr(std::int16_t a, std::int32_t pointsPerBuf, std::int16_t b,
+                           std::int16_t chnCount, std::int32_t sampFreq, std::int32_t c,
+                           std::int16_t d) override;
+    std::int32_t GetLastADError() override;
+    std::int32_t QueryBuf() override;
+    std::int32_t ADResult(std::int16_t* buffer) override;
+
+    /// Called once, from the event loop, with the fatal message when the host
+    /// ends while no call is waiting for it. Calls after that return 0: the
+    /// program is ending with that message.
+    void setHostLostHandler(std::function<void(const QString&)> handler) {
+        m_onLost = std::move(handler);
+    }
+
+    /// For tools: the simulated card's count of dropped blocks.
+    std::int64_t SimDroppedBlocks();
+    /// The host's process id; 0 before the first call or after it ended.
+    qint64 hostProcessId() const { return m_process.processId(); }
+
+private:
+    struct Block {
+        std::int32_t result = 0;
+        std::uint32_t first = 0;
+        std::vector<std::int16_t> before; // the host's buffer over the span before the call
+        std::vector<std::int16_t> after;  // and after it
+    };
+
+    /// Starts the host if needed, hands in anything read ahead, then sends the
+    /// request. False when the host is already known to be gone.
+    bool begin(const std::string& request, const char* function);
+    std::int32_t callI32(const std::string& request, const char* function);
+    void collectReadAhead();
+    Block receiveBlock();
+    void receiveStatus();
+    void receive(char* data, qint64 bytes);
+    [[noreturn]] void lost(const QString& message);
+    /// After a wait that came back empty: the host ended, or it is silent.
+    [[noreturn]] void failWaiting();
+    int msLeft() const;
+    QString endedText() const;
+    void onFinished();
+
+    QString m_hostPath;
+    QStringList m_launcher;
+    QString m_libraryPath;
+    Timeouts m_timeouts;
+    QProcess m_process;
+    std::function<void(const QString&)> m_onLost;
+
+    bool m_started = false;
+    bool m_gone = false;  // crashed, ended or silent: no further calls reach it
+    bool m_inCall = false;
+    bool m_closing = false;
+    const char* m_function = "";
+    std::chrono::steady_clock::time_point m_deadline;
+
+    // The host's block buffer as it is now, so uploads and replies carry only
+    // what changed.
+    std::vector<std::int16_t> m_hostBuffer;
+    std::int32_t m_announced = 0;   // blocks the last QueryBuf announced, not yet asked for
+    std::uint32_t m_inFlight = 0;   // block replies asked for and not yet read
+    std::deque<Block> m_readAhead;  // block replies read before the program asked for them
+};

@@ -1,0 +1,303 @@
+// The card host, through the program's own HostDriver and the real host
+// program on the real simulated card library, natively: everything a host
+// under Wine does but the Windows calls underneath.
+
+#include "AcqState.h"
+#include "CardFault.h"
+#include "Drain.h"
+#include "FatalError.h"
+#include "HostDriver.h"
+#include "StartStop.h"
+#include "ToviraApi.h"
+#include "WaitForBlocks.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <sys/types.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kCounterChannel = 4;
+
+// A program folder of its own: the host and, unless left out, a card library
+// under the name the host looks for.
+struct HostFolder {
+    QTemporaryDir dir;
+    explicit HostFolder(const QString& library = QStringLiteral(SIM_LIBRARY)) {
+        EXPECT_TRUE(dir.isValid());
+        EXPECT_TRUE(QFile::copy(QStringLiteral(HOST_PROGRAM), host()));
+        if (!library.isEmpty()) {
+            EXPECT_TRUE(QFile::copy(library, this->library()));
+        }
+    }
+    QString host() const { return dir.filePath(QStringLiteral("tovira-host")); }
+    QString library() const { return dir.filePath(QStringLiteral("libtovira.so")); }
+    std::unique_ptr<HostDriver> driver(HostDriver::Timeouts timeouts = {10s, 10s}) const {
+        return std::make_unique<HostDriver>(host(), QStringList{}, library(), timeouts);
+    }
+};
+
+std::string fatalText(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const FatalError& e) {
+        return e.what();
+    }
+    return "<no FatalError thrown>";
+}
+
+struct Config {
+    std::array<std::uint8_t, kCardNameBytes> name{};
+    std::int32_t v[4] = {111, 222, 333, 444};
+    float zero = -1.5F;
+    float span = -2.5F;
+    std::int32_t extra = 555;
+    std::int32_t call(AdDriver& card) {
+        return card.ConfigInfo(name.data(), &v[0], &v[1], &v[2], &v[3], &zero, &span, &extra);
+    }
+};
+
+bool processGone(qint64 pid) {
+    // Reaped, or at least no longer running (a zombie does not count).
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+}
+
+bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limit.count())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+TEST(HostDriver, ConfigInfoLeavesWhatTheLibraryDoesNotWrite) {
+    // The ConfigInfo-only card writes the name, the zero level and the span,
+    // nothing else.
+    HostFolder folder(QStringLiteral(PARTIAL_LIBRARY));
+    auto card = folder.driver();
+    Config config;
+    config.name.fill(0xEE);
+    EXPECT_EQ(config.call(*card), 1);
+    const std::string name = "ConfigInfo-only card";
+    EXPECT_EQ(std::string(config.name.begin(), config.name.begin() + name.size()), name);
+    EXPECT_EQ(config.name[name.size()], 0);
+    EXPECT_EQ(config.name[name.size() + 1], 0xEE);
+    EXPECT_EQ(config.name[200], 0xEE);
+    EXPECT_EQ(config.zero, 2048.0F);
+    EXPECT_EQ(config.span, 4096.0F);
+    EXPECT_EQ(config.v[0], 111);
+    EXPECT_EQ(config.v[3], 444);
+    EXPECT_EQ(config.extra, 555);
+}
+
+TEST(HostDriver, PassesArgumentsAndAnswersWhole) {
+    HostFolder folder;
+    {
+        // The host takes the card's fault settings from the environment it
+        // starts in.
+        CardFault failInitial("TOVIRA_SIM_FAIL_INITIAL", "-2147483647");
+        CardFault count("TOVIRA_SIM_QUERY_COUNT", "70000");
+        auto card = folder.driver();
+        Config config;
+        config.call(*card);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(config.name.data())), "Tovira SIM-17");
+        EXPECT_EQ(config.zero, 32768.0F);
+        // Any 32-bit error number, negative ones too.
+        EXPECT_EQ(card->Initial(0, 0, 0, 0), 0);
+        EXPECT_EQ(card->GetLastADError(), -2147483647);
+        // The library's whole 32-bit count, not the low 16 bits the drain keeps.
+        EXPECT_EQ(card->QueryBuf(), 70000);
+    }
+    auto card = folder.driver();
+    EXPECT_EQ(card->Initial(0, 0, 0, 0), 1);
+    // Arguments the card refuses arrive as they were sent.
+    EXPECT_EQ(card->StartIntr(50, 500, 0, 17, 1'000'001, 0, 1), 0);
+    EXPECT_EQ(card->GetLastADError(), 2);
+    EXPECT_EQ(card->StartIntr(50, 500, 0, 33, 20000, 0, 1), 0);
+    EXPECT_EQ(card->GetLastADError(), 3);
+    EXPECT_EQ(card->StartIntr(50, 500, 0, 17, 20000, 0, 1), 1);
+    EXPECT_EQ(card->StopIntr(), 1);
+}
+
+TEST(HostDriver, DrainKeepsEveryScanAndTheBufferEnds) {
+    HostFolder folder;
+    auto card = folder.driver();
+    AcqState state;
+    Config().call(*card);
+    ASSERT_EQ(startAcquisition(*card, state, "100000").outcome, StartOutcome::Started);
+    // Elements that are not samples stay as the program has them.
+    state.AdBuf.front() = 0x1234;
+    state.AdBuf.back() = -2;
+    std::int64_t blocks = 0;
+    for (int tick = 0; tick < 6; ++tick) {
+        ASSERT_TRUE(waitForBlocks(*card, 2));
+        blocks += drainReadyBlocks(*card, state);
+    }
+    EXPECT_EQ(state.AdBuf.front(), 0x1234);
+    EXPECT_EQ(state.AdBuf.back(), -2);
+    // Channel 4 counts scans: every kept point follows the one before it.
+    const std::int32_t kept = static_cast<std::int32_t>(blocks) * state.PointsPerBuf;
+    ASSERT_EQ(state.DataPtr, kept % kRingPoints);
+    for (std::int32_t p = 1; p < std::min(kept, kRingPoints); ++p)
+        ASSERT_EQ(state.AdData(kCounterChannel, p), (state.AdData(kCounterChannel, p - 1) + 1) % 65536)
+            << "point " << p;
+
+    // No block waiting: the library writes nothing, and nothing changes.
+    stopAcquisition(*card);
+    while (drainReadyBlocks(*card, state) > 0) {
+    }
+    for (std::size_t i = 0; i < state.AdBuf.size(); ++i)
+        state.AdBuf[i] = static_cast<std::int16_t>(i * 7);
+    const std::vector<std::int16_t> before = state.AdBuf;
+    EXPECT_EQ(card->ADResult(state.AdBuf.data()), 0);
+    EXPECT_EQ(state.AdBuf, before);
+}
+
+TEST(HostDriver, PrintingLibraryDoesNotDisturbTheChannel) {
+    HostFolder folder;
+    auto card = folder.driver();
+    CardFault chatty("TOVIRA_SIM_PRINT", "hello from the card \x01\x02\x03\x04");
+    Config config;
+    EXPECT_EQ(config.call(*card), 1);
+    EXPECT_EQ(config.span, 65536.0F);
+    AcqState state;
+    ASSERT_EQ(startAcquisition(*card, state, "100000").outcome, StartOutcome::Started);
+    ASSERT_TRUE(waitForBlocks(*card, 1));
+    EXPECT_GT(drainReadyBlocks(*card, state), 0);
+    EXPECT_EQ(state.AdData(kCounterChannel, 1), 1);
+}
+
+TEST(HostDriver, MissingLibraryOrExportIsFatalAsTheDirectBindingSaysIt) {
+    {
+        HostFolder folder(QString{});
+        auto card = folder.driver();
+        const std::string message = fatalText([&] { Config().call(*card); });
+        EXPECT_EQ(message.rfind("无法加载驱动程序库 " + folder.library().toStdString() + "：", 0), 0)
+            << message;
+        // dlopen's own reason.
+        EXPECT_NE(message.find("libtovira.so: cannot open shared object file"), std::string::npos)
+            << message;
+    }
+    HostFolder folder(QStringLiteral(PARTIAL_LIBRARY));
+    auto card = folder.driver();
+    ASSERT_EQ(Config().call(*card), 1);
+    const std::string message = fatalText([&] { card->StopIntr(); });
+    EXPECT_EQ(message.rfind("驱动程序库 " + folder.library().toStdString() + " 中找不到函数 StopIntr：",
+                            0),
+              0)
+        << message;
+    EXPECT_NE(message.find("undefined symbol: StopIntr"), std::string::npos) << message;
+    // The host lives on: the function that is there still answers.
+    EXPECT_EQ(Config().call(*card), 1);
+}
+
+TEST(HostDriver, CrashInsideTheLibraryIsReportedAsACrash) {
+    HostFolder folder;
+    CardFault crash("TOVIRA_SIM_CRASH", "QueryBuf");
+    auto card = folder.driver();
+    Config().call(*card);
+    const qint64 pid = card->hostProcessId();
+    const std::string message = fatalText([&] { card->QueryBuf(); });
+    EXPECT_EQ(message, "驱动程序库 " + folder.library().toStdString() +
+                           " 在 QueryBuf 中崩溃：signal 11 (SEGV)");
+    EXPECT_TRUE(processGone(pid));
+    // Later calls neither hang nor report again.
+    EXPECT_EQ(card->StopIntr(), 0);
+}
+
+TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
+    HostFolder folder;
+    {
+        auto card = folder.driver();
+        QString lostMessage;
+        int reports = 0;
+        card->setHostLostHandler([&](const QString& m) {
+            lostMessage = m;
+            ++reports;
+        });
+        Config().call(*card);
+        ::kill(static_cast<pid_t>(card->hostProcessId()), SIGKILL);
+        // Nobody is calling: the event loop hears of it.
+        EXPECT_TRUE(within(2s, [&] { return reports > 0; }));
+        EXPECT_EQ(lostMessage, QStringLiteral("驱动程序主机 %1 意外结束：被信号 9 终止").arg(folder.host()));
+        EXPECT_EQ(card->QueryBuf(), 0);
+        EXPECT_EQ(reports, 1);
+    }
+    auto card = folder.driver();
+    int reports = 0;
+    card->setHostLostHandler([&](const QString&) { ++reports; });
+    Config().call(*card);
+    ::kill(static_cast<pid_t>(card->hostProcessId()), SIGKILL);
+    const std::string message = fatalText([&] { card->QueryBuf(); });
+    EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 意外结束：被信号 9 终止")
+                           .arg(folder.host())
+                           .toStdString());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reports, 0) << "reported twice";
+}
+
+TEST(HostDriver, SilentHostTimesOutAndIsEnded) {
+    HostFolder folder;
+    auto card = folder.driver({10s, 300ms});
+    Config().call(*card);
+    const qint64 pid = card->hostProcessId();
+    ::kill(static_cast<pid_t>(pid), SIGSTOP);
+    QElapsedTimer timer;
+    timer.start();
+    const std::string message = fatalText([&] { card->QueryBuf(); });
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 在 0.3 秒内没有应答 QueryBuf 调用")
+                           .arg(folder.host())
+                           .toStdString());
+    EXPECT_TRUE(processGone(pid));
+}
+
+TEST(HostDriver, HostEndsWithTheProgramHoweverItEnds) {
+    HostFolder folder;
+    qint64 pid = 0;
+    {
+        auto card = folder.driver();
+        Config().call(*card);
+        pid = card->hostProcessId();
+    }
+    EXPECT_TRUE(processGone(pid));
+
+    // A program killed outright: its host must not outlive it.
+    QProcess program;
+    program.start(QStringLiteral(HOST_CLIENT), {folder.dir.path()});
+    ASSERT_TRUE(program.waitForReadyRead(10000)) << program.readAllStandardError().toStdString();
+    const qint64 host = program.readLine().trimmed().toLongLong();
+    ASSERT_GT(host, 0);
+    ASSERT_FALSE(processGone(host));
+    program.kill();
+    program.waitForFinished();
+    EXPECT_TRUE(within(2s, [&] { return processGone(host); }));
+}
+
+} // namespace

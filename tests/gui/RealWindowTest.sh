@@ -22,7 +22,16 @@
 #       overflow the average: start at 1 scan/s, and the first tick ends the
 #       program with one message while the card still runs; status 1
 #
-# The first two must end with status 0; all must leave nothing running.
+#   RealWindowTest.sh wineexit <bin folder> <x11_close_window> - <win32 folder>
+#       the exit run, on a folder holding multibuf, tovira-host.exe and the
+#       simulated card built as a 32-bit tovira.dll (no libtovira.so): the
+#       program reaches the card through the host under Wine
+#   RealWindowTest.sh winepartial <bin folder> <x11_close_window> <dll> <win32 folder>
+#       the partial run with a 32-bit tovira.dll that has ConfigInfo only,
+#       through the host under Wine
+#
+# The first two and wineexit must end with status 0; all must leave nothing
+# running, the card host included.
 # The program and the card library run from a copy in a temporary folder, so
 # the Data.csv of the build is not touched. Exits 77 (skipped) when a tool is
 # missing.
@@ -31,6 +40,7 @@ mode="$1"
 bin="$2"
 closer="${3:-}"
 partial="${4:-}"
+win32="${5:-}"
 
 skip() {
     echo "SKIPPED: $*"
@@ -51,6 +61,12 @@ command -v Xvfb >/dev/null || skip "Xvfb is missing (Debian package xvfb)"
 command -v xdotool >/dev/null || skip "xdotool is missing (Debian package xdotool)"
 command -v import >/dev/null || skip "import is missing (Debian package imagemagick)"
 [ -x "$closer" ] || skip "no x11_close_window helper (Debian package libx11-dev at build time)"
+case "$mode" in
+wine*)
+    command -v wine >/dev/null || skip "wine is missing (Debian packages wine and wine32:i386)"
+    [ -n "${WINEPREFIX:-}" ] || skip "no WINEPREFIX for the test's own Wine prefix"
+    ;;
+esac
 
 work="$(mktemp -d)"
 xvfb=""
@@ -73,6 +89,11 @@ cp "$bin/multibuf" "$work/"
 case "$mode" in
 nolibrary) ;;
 partial) cp "$partial" "$work/libtovira.so" ;;
+wineexit) cp "$win32/tovira-host.exe" "$win32/tovira.dll" "$work/" ;;
+winepartial)
+    cp "$win32/tovira-host.exe" "$work/"
+    cp "$partial" "$work/tovira.dll"
+    ;;
 *) cp "$bin/libtovira.so" "$work/" ;;
 esac
 [ "$mode" = badzero ] && export TOVIRA_SIM_ZERO=nan
@@ -114,9 +135,9 @@ finish() {
     wait "$app" || status=$?
     app=""
     [ "$status" -eq "$1" ] || fail "the program ended with status $status, not $1"
-    if pgrep -f "$work/multibuf" >/dev/null; then
-        fail "something of the program is still running"
-    fi
+    # The card host ends with the program, within a moment.
+    within 5 eval '! pgrep -f "$work/" >/dev/null' ||
+        fail "something of the program is still running: $(pgrep -af "$work/")"
     [ -z "$(xdotool search --name "$caption" 2>/dev/null || true)" ] ||
         fail "the window is still there"
     echo "PASSED ($mode)"
@@ -188,6 +209,10 @@ looks() { import -window "$window" -crop "$1" +repage rgb:- | md5sum; }
 if [ "$mode" = partial ]; then
     click "${cmdExit[@]}"
     fatalMessage "找不到函数 StopIntr" 2
+fi
+if [ "$mode" = winepartial ]; then
+    click "${cmdExit[@]}"
+    fatalMessage "驱动程序库 $work/tovira.dll 中找不到函数 _StopIntr@0" 2
 fi
 
 if [ "$mode" = tickfatal ]; then

@@ -106,6 +106,8 @@ void HostDriver::receive(char* data, qint64 bytes) {
 void HostDriver::receiveStatus() {
     char head[4];
     receive(head, 4);
+    // The host is up and answering: from now on a call gets the usual time.
+    m_started = true;
     const std::uint32_t status = getU32(head);
     if (status == kOk)
         return;
@@ -143,12 +145,16 @@ bool HostDriver::begin(const std::string& request, const char* function) {
     m_function = function;
     m_inCall = true;
     m_deadline = Clock::now() + (m_started ? m_timeouts.call : m_timeouts.first);
-    if (!m_started) {
-        m_process.start(m_launcher.isEmpty() ? m_hostPath : m_launcher.first(),
-                        m_launcher.isEmpty() ? QStringList{} : m_launcher.mid(1) << m_hostPath);
-        if (!m_process.waitForStarted(static_cast<int>(m_timeouts.first.count()))) {
+    if (m_process.state() == QProcess::NotRunning && !m_started) {
+        // The host runs on its own, or through its launcher (wine).
+        QStringList command = m_launcher;
+        command << m_hostPath;
+        m_process.start(command.takeFirst(), command);
+        if (!m_process.waitForStarted(msLeft())) {
             lost(QStringLiteral("无法启动驱动程序主机 %1：%2")
-                     .arg(m_hostPath, m_process.errorString()));
+                     .arg(m_launcher.isEmpty() ? m_hostPath
+                                               : m_launcher.join(u' ') + u' ' + m_hostPath,
+                          m_process.errorString()));
         }
     }
     collectReadAhead();
@@ -167,7 +173,6 @@ std::int32_t HostDriver::callI32(const std::string& request, const char* functio
     receiveStatus();
     char value[4];
     receive(value, 4);
-    m_started = true;
     m_inCall = false;
     return getI32(value);
 }
@@ -198,7 +203,6 @@ std::int32_t HostDriver::ConfigInfo(std::uint8_t* name201, std::int32_t* v1, std
     receiveStatus();
     char out[4 + kConfigBytes];
     receive(out, sizeof out);
-    m_started = true;
     m_inCall = false;
     const char* p = out + 4;
     std::memcpy(name201, p, kConfigNameBytes);
@@ -322,7 +326,6 @@ std::int32_t HostDriver::ADResult(std::int16_t* buffer) {
         }
         m_inCall = false;
     }
-    m_started = true;
     // What the library wrote is what changed in the host's copy of the
     // caller's buffer; everything else stays as the caller has it.
     for (std::size_t i = 0; i < block.after.size(); ++i) {

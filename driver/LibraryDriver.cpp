@@ -4,14 +4,7 @@
 
 #include <QDir>
 
-// 32-bit Windows exports carry the stdcall decoration; everywhere else the
-// plain C name is exported.
-#if defined(_WIN32) && !defined(_WIN64)
-#define TOVIRA_SYMBOL(plain, decorated) decorated
-#else
-#define TOVIRA_SYMBOL(plain, decorated) plain
-#endif
-#define TOVIRA_BIND(slot, name, bytes) bound(slot, #name, "_" #name "@" #bytes)
+#define TOVIRA_BIND(slot, name, bytes) bound(m_fn.slot, TOVIRA_EXPORT_NAME(name, bytes))
 
 LibraryDriver::LibraryDriver(const QString& libraryPath) : m_library(libraryPath) {}
 
@@ -19,10 +12,7 @@ QString LibraryDriver::besideProgram(const QString& programDir) {
     return QDir(programDir).filePath(QStringLiteral("tovira"));
 }
 
-QFunctionPointer LibraryDriver::resolve(const char* plainName, const char* decoratedName) {
-    const char* const name = TOVIRA_SYMBOL(plainName, decoratedName);
-    static_cast<void>(plainName);
-    static_cast<void>(decoratedName);
+QFunctionPointer LibraryDriver::resolve(const char* name) {
     if (!m_library.isLoaded() && !m_library.load()) {
         throw FatalError(QStringLiteral("无法加载驱动程序库 %1：%2")
                              .arg(m_library.fileName(), m_library.errorString())
@@ -41,29 +31,29 @@ QFunctionPointer LibraryDriver::resolve(const char* plainName, const char* decor
 std::int32_t LibraryDriver::ConfigInfo(std::uint8_t* name201, std::int32_t* v1, std::int32_t* v2,
                                        std::int32_t* v3, std::int32_t* v4, float* zeroLevel,
                                        float* span, std::int32_t* extra) {
-    return TOVIRA_BIND(m_configInfo, ConfigInfo, 32)(name201, v1, v2, v3, v4, zeroLevel, span,
+    return TOVIRA_BIND(configInfo, ConfigInfo, 32)(name201, v1, v2, v3, v4, zeroLevel, span,
                                                      extra);
 }
 
-std::int32_t LibraryDriver::StopIntr() { return TOVIRA_BIND(m_stopIntr, StopIntr, 0)(); }
+std::int32_t LibraryDriver::StopIntr() { return TOVIRA_BIND(stopIntr, StopIntr, 0)(); }
 
 std::int32_t LibraryDriver::Initial(std::int32_t a, std::int32_t b, std::int32_t c,
                                     std::int32_t d) {
-    return TOVIRA_BIND(m_initial, Initial, 16)(a, b, c, d);
+    return TOVIRA_BIND(initial, Initial, 16)(a, b, c, d);
 }
 
 std::int32_t LibraryDriver::StartIntr(std::int16_t a, std::int32_t pointsPerBuf, std::int16_t b,
                                       std::int16_t chnCount, std::int32_t sampFreq,
                                       std::int32_t c, std::int16_t d) {
-    return TOVIRA_BIND(m_startIntr, StartIntr, 28)(a, pointsPerBuf, b, chnCount, sampFreq, c, d);
+    return TOVIRA_BIND(startIntr, StartIntr, 28)(a, pointsPerBuf, b, chnCount, sampFreq, c, d);
 }
 
 std::int32_t LibraryDriver::GetLastADError() {
-    return TOVIRA_BIND(m_getLastADError, GetLastADError, 0)();
+    return TOVIRA_BIND(getLastADError, GetLastADError, 0)();
 }
 
-std::int32_t LibraryDriver::QueryBuf() { return TOVIRA_BIND(m_queryBuf, QueryBuf, 0)(); }
+std::int32_t LibraryDriver::QueryBuf() { return TOVIRA_BIND(queryBuf, QueryBuf, 0)(); }
 
 std::int32_t LibraryDriver::ADResult(std::int16_t* buffer) {
-    return TOVIRA_BIND(m_adResult, ADResult, 4)(buffer);
+    return TOVIRA_BIND(adResult, ADResult, 4)(buffer);
 }

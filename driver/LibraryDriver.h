@@ -30,20 +30,13 @@ public:
     static QString besideProgram(const QString& programDir);
 
 private:
-    QFunctionPointer resolve(const char* plainName, const char* decoratedName);
-    template <typename Fn>
-    Fn bound(Fn& slot, const char* plainName, const char* decoratedName) {
+    QFunctionPointer resolve(const char* name);
+    template <typename Fn> Fn bound(Fn& slot, const char* name) {
         if (slot == nullptr)
-            slot = reinterpret_cast<Fn>(resolve(plainName, decoratedName));
+            slot = reinterpret_cast<Fn>(resolve(name));
         return slot;
     }
 
     QLibrary m_library;
-    ConfigInfoFn m_configInfo = nullptr;
-    StopIntrFn m_stopIntr = nullptr;
-    InitialFn m_initial = nullptr;
-    StartIntrFn m_startIntr = nullptr;
-    GetLastADErrorFn m_getLastADError = nullptr;
-    QueryBufFn m_queryBuf = nullptr;
-    ADResultFn m_adResult = nullptr;
+    ToviraFunctions m_fn;
 };

@@ -30,5 +30,25 @@ using QueryBufFn = std::int32_t(TOVIRA_CALL*)();
 using ADResultFn = std::int32_t(TOVIRA_CALL*)(std::int16_t* buffer);
 }
 
+// The name a function is exported under: 32-bit Windows exports carry the
+// stdcall decoration (`_StartIntr@28`); everywhere else the plain C name is
+// exported.
+#if defined(_WIN32) && !defined(_WIN64)
+#define TOVIRA_EXPORT_NAME(plain, bytes) "_" #plain "@" #bytes
+#else
+#define TOVIRA_EXPORT_NAME(plain, bytes) #plain
+#endif
+
+/// The seven functions of a bound library, each looked up at its first call.
+struct ToviraFunctions {
+    ConfigInfoFn configInfo = nullptr;
+    StopIntrFn stopIntr = nullptr;
+    InitialFn initial = nullptr;
+    StartIntrFn startIntr = nullptr;
+    GetLastADErrorFn getLastADError = nullptr;
+    QueryBufFn queryBuf = nullptr;
+    ADResultFn adResult = nullptr;
+};
+
 /// Length of the name buffer handed to ConfigInfo.
 inline constexpr int kCardNameBytes = 201;

@@ -19,14 +19,6 @@ namespace {
 // a signal handler (elsewhere).
 std::atomic<const char*> g_call{""};
 
-// 32-bit Windows exports carry the stdcall decoration; everywhere else the
-// plain C name is exported.
-#if defined(_WIN32) && !defined(_WIN64)
-#define TOVIRA_NAME(plain, bytes) "_" #plain "@" #bytes
-#else
-#define TOVIRA_NAME(plain, bytes) #plain
-#endif
-
 // Small replies collect here and go out together, so a long run of empty
 // block copies does not cost one write each; a reply that carries a block
 // goes out at once, so the program can use it while the next is made.
@@ -92,7 +84,7 @@ private:
         case kConfigInfo:
             return configInfo();
         case kStopIntr: {
-            auto fn = bound(m_stopIntr, TOVIRA_NAME(StopIntr, 0));
+            auto fn = bound(m_fn.stopIntr, TOVIRA_EXPORT_NAME(StopIntr, 0));
             okI32(inCall("StopIntr", [&] { return fn(); }));
             return true;
         }
@@ -100,19 +92,19 @@ private:
             std::int32_t a[4];
             if (!readI32s(a, 4))
                 return false;
-            auto fn = bound(m_initial, TOVIRA_NAME(Initial, 16));
+            auto fn = bound(m_fn.initial, TOVIRA_EXPORT_NAME(Initial, 16));
             okI32(inCall("Initial", [&] { return fn(a[0], a[1], a[2], a[3]); }));
             return true;
         }
         case kStartIntr:
             return startIntr();
         case kGetLastADError: {
-            auto fn = bound(m_getLastADError, TOVIRA_NAME(GetLastADError, 0));
+            auto fn = bound(m_fn.getLastADError, TOVIRA_EXPORT_NAME(GetLastADError, 0));
             okI32(inCall("GetLastADError", [&] { return fn(); }));
             return true;
         }
         case kQueryBuf: {
-            auto fn = bound(m_queryBuf, TOVIRA_NAME(QueryBuf, 0));
+            auto fn = bound(m_fn.queryBuf, TOVIRA_EXPORT_NAME(QueryBuf, 0));
             okI32(inCall("QueryBuf", [&] { return fn(); }));
             return true;
         }
@@ -143,7 +135,7 @@ private:
         float zero = getF32(p + 16);
         float span = getF32(p + 20);
         std::int32_t extra = getI32(p + 24);
-        auto fn = bound(m_configInfo, TOVIRA_NAME(ConfigInfo, 32));
+        auto fn = bound(m_fn.configInfo, TOVIRA_EXPORT_NAME(ConfigInfo, 32));
         const std::int32_t result = inCall("ConfigInfo", [&] {
             return fn(name.data(), &v[0], &v[1], &v[2], &v[3], &zero, &span, &extra);
         });
@@ -161,7 +153,7 @@ private:
         std::int32_t a[7];
         if (!readI32s(a, 7))
             return false;
-        auto fn = bound(m_startIntr, TOVIRA_NAME(StartIntr, 28));
+        auto fn = bound(m_fn.startIntr, TOVIRA_EXPORT_NAME(StartIntr, 28));
         const std::int32_t result = inCall("StartIntr", [&] {
             return fn(static_cast<std::int16_t>(a[0]), a[1], static_cast<std::int16_t>(a[2]),
                       static_cast<std::int16_t>(a[3]), a[4], a[5], static_cast<std::int16_t>(a[6]));
@@ -189,7 +181,7 @@ private:
         if (!m_channel.read(reinterpret_cast<char*>(m_buffer.data() + first),
                             std::size_t{end - first} * 2))
             return false;
-        auto fn = bound(m_adResult, TOVIRA_NAME(ADResult, 4));
+        auto fn = bound(m_fn.adResult, TOVIRA_EXPORT_NAME(ADResult, 4));
         for (std::uint32_t i = 0; i < calls; ++i) {
             m_before = m_buffer;
             const std::int32_t result = inCall("ADResult", [&] { return fn(m_buffer.data()); });
@@ -222,14 +214,7 @@ private:
     std::string m_out;
     std::vector<std::int16_t> m_buffer = std::vector<std::int16_t>(kMinBufferElements, 0);
     std::vector<std::int16_t> m_before;
-
-    ConfigInfoFn m_configInfo = nullptr;
-    StopIntrFn m_stopIntr = nullptr;
-    InitialFn m_initial = nullptr;
-    StartIntrFn m_startIntr = nullptr;
-    GetLastADErrorFn m_getLastADError = nullptr;
-    QueryBufFn m_queryBuf = nullptr;
-    ADResultFn m_adResult = nullptr;
+    ToviraFunctions m_fn;
 };
 
 } // namespace

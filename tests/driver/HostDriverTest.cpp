@@ -5,7 +5,7 @@
 #include "AcqState.h"
 #include "CardFault.h"
 #include "Drain.h"
-#include "FatalError.h"
+#include "FatalText.h"
 #include "HostDriver.h"
 #include "StartStop.h"
 #include "ToviraApi.h"
@@ -54,15 +54,6 @@ struct HostFolder {
         return std::make_unique<HostDriver>(host(), QStringList{}, library(), timeouts);
     }
 };
-
-std::string fatalText(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const FatalError& e) {
-        return e.what();
-    }
-    return "<no FatalError thrown>";
-}
 
 struct Config {
     std::array<std::uint8_t, kCardNameBytes> name{};
@@ -197,7 +188,7 @@ TEST(HostDriver, MissingLibraryOrExportIsFatalAsTheDirectBindingSaysIt) {
     {
         HostFolder folder(QString{});
         auto card = folder.driver();
-        const std::string message = fatalText([&] { Config().call(*card); });
+        const std::string message = fatalErrorText([&] { Config().call(*card); });
         EXPECT_EQ(message.rfind("无法加载驱动程序库 " + folder.library().toStdString() + "：", 0), 0)
             << message;
         // dlopen's own reason.
@@ -207,7 +198,7 @@ TEST(HostDriver, MissingLibraryOrExportIsFatalAsTheDirectBindingSaysIt) {
     HostFolder folder(QStringLiteral(PARTIAL_LIBRARY));
     auto card = folder.driver();
     ASSERT_EQ(Config().call(*card), 1);
-    const std::string message = fatalText([&] { card->StopIntr(); });
+    const std::string message = fatalErrorText([&] { card->StopIntr(); });
     EXPECT_EQ(message.rfind("驱动程序库 " + folder.library().toStdString() + " 中找不到函数 StopIntr：",
                             0),
               0)
@@ -223,7 +214,7 @@ TEST(HostDriver, CrashInsideTheLibraryIsReportedAsACrash) {
     auto card = folder.driver();
     Config().call(*card);
     const qint64 pid = card->hostProcessId();
-    const std::string message = fatalText([&] { card->QueryBuf(); });
+    const std::string message = fatalErrorText([&] { card->QueryBuf(); });
     EXPECT_EQ(message, "驱动程序库 " + folder.library().toStdString() +
                            " 在 QueryBuf 中崩溃：signal 11 (SEGV)");
     EXPECT_TRUE(processGone(pid));
@@ -254,7 +245,7 @@ TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
     card->setHostLostHandler([&](const QString&) { ++reports; });
     Config().call(*card);
     ::kill(static_cast<pid_t>(card->hostProcessId()), SIGKILL);
-    const std::string message = fatalText([&] { card->QueryBuf(); });
+    const std::string message = fatalErrorText([&] { card->QueryBuf(); });
     EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 意外结束：被信号 9 终止")
                            .arg(folder.host())
                            .toStdString());
@@ -270,7 +261,7 @@ TEST(HostDriver, SilentHostTimesOutAndIsEnded) {
     ::kill(static_cast<pid_t>(pid), SIGSTOP);
     QElapsedTimer timer;
     timer.start();
-    const std::string message = fatalText([&] { card->QueryBuf(); });
+    const std::string message = fatalErrorText([&] { card->QueryBuf(); });
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 在 0.3 秒内没有应答 QueryBuf 调用")
                            .arg(folder.host())

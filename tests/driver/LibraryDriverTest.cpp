@@ -1,5 +1,5 @@
 #include "LibraryDriver.h"
-#include "FatalError.h"
+#include "FatalText.h"
 
 #include <QDir>
 #include <QLibrary>
@@ -16,16 +16,6 @@ namespace {
 
 QString partialLibraryPath() {
     return QDir(QStringLiteral(PARTIAL_LIBRARY_DIR)).filePath(QStringLiteral("tovira_partial"));
-}
-
-// The FatalError's text, or a note that none was thrown.
-std::string fatalErrorText(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const FatalError& e) {
-        return e.what();
-    }
-    return "<no FatalError thrown>";
 }
 
 TEST(LibraryDriver, MissingLibraryIsFatalAtFirstCallNamingPathAndReason) {

@@ -26,6 +26,10 @@
 #       the exit run, on a folder holding multibuf, tovira-host.exe and the
 #       simulated card built as a 32-bit tovira.dll (no libtovira.so): the
 #       program reaches the card through the host under Wine
+#   RealWindowTest.sh winekilled <bin folder> <x11_close_window> - <win32 folder>
+#       the card host under Wine is killed while acquisition runs: within two
+#       seconds the program shows its one message naming the host and the
+#       cause, and ends with status 1 once the box is closed
 #   RealWindowTest.sh winepartial <bin folder> <x11_close_window> <dll> <win32 folder>
 #       the partial run with a 32-bit tovira.dll that has ConfigInfo only,
 #       through the host under Wine
@@ -89,7 +93,7 @@ cp "$bin/multibuf" "$work/"
 case "$mode" in
 nolibrary) ;;
 partial) cp "$partial" "$work/libtovira.so" ;;
-wineexit) cp "$win32/tovira-host.exe" "$win32/tovira.dll" "$work/" ;;
+wineexit | winekilled) cp "$win32/tovira-host.exe" "$win32/tovira.dll" "$work/" ;;
 winepartial)
     cp "$win32/tovira-host.exe" "$work/"
     cp "$partial" "$work/tovira.dll"
@@ -225,6 +229,17 @@ fi
 
 click "${cmdStart[@]}"
 sleep 1
+
+if [ "$mode" = winekilled ]; then
+    host="$(pgrep -f "$work/tovira-host.exe" | head -n 1 || true)"
+    [ -n "$host" ] || fail "no card host running"
+    kill -KILL "$host"
+    killed=$(date +%s%N)
+    within 2 eval 'xdotool search --onlyvisible --name "^MultiBuf$" >/dev/null 2>&1' ||
+        fail "no message within 2 seconds of the host's end"
+    echo "message $(( ($(date +%s%N) - killed) / 1000000 )) ms after the host was killed"
+    fatalMessage "multibuf: 驱动程序主机 $work/tovira-host.exe 意外结束：被信号 9 终止"
+fi
 
 if [ "$mode" = close ]; then
     # Closed by the window's close box while acquisition runs.

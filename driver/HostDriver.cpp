@@ -1,10 +1,9 @@
 #include "HostDriver.h"
 
+#include "DriverMessages.h"
 #include "FatalError.h"
 #include "HostProtocol.h"
 #include "ToviraApi.h"
-
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -57,15 +56,18 @@ void HostDriver::onFinished() {
         return;
     m_gone = true;
     if (m_onLost)
-        m_onLost(QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(m_hostPath, endedText()));
+        m_onLost(endedText());
 }
 
 QString HostDriver::endedText() const {
-    if (m_process.error() == QProcess::FailedToStart)
-        return m_process.errorString();
-    if (m_process.exitStatus() == QProcess::CrashExit)
-        return QStringLiteral("被信号 %1 终止").arg(m_process.exitCode());
-    return QStringLiteral("退出，状态 %1").arg(m_process.exitCode());
+    const QString cause = m_process.exitStatus() == QProcess::CrashExit
+                              ? QStringLiteral("被信号 %1 终止").arg(m_process.exitCode())
+                              : QStringLiteral("退出，状态 %1").arg(m_process.exitCode());
+    return QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(m_hostPath, cause);
+}
+
+void HostDriver::garbled() {
+    lost(QStringLiteral("驱动程序主机 %1 的应答无法识别").arg(m_hostPath));
 }
 
 void HostDriver::lost(const QString& message) {
@@ -80,7 +82,7 @@ void HostDriver::lost(const QString& message) {
 
 void HostDriver::failWaiting() {
     if (m_process.state() == QProcess::NotRunning)
-        lost(QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(m_hostPath, endedText()));
+        lost(endedText());
     const auto limit = m_started ? m_timeouts.call : m_timeouts.first;
     lost(QStringLiteral("驱动程序主机 %1 在 %2 秒内没有应答 %3 调用")
              .arg(m_hostPath)
@@ -112,12 +114,12 @@ void HostDriver::receiveStatus() {
     if (status == kOk)
         return;
     if (status != kFailed && status != kCrashed)
-        lost(QStringLiteral("驱动程序主机 %1 的应答无法识别").arg(m_hostPath));
+        garbled();
     char size[4];
     receive(size, 4);
     const std::uint32_t length = getU32(size);
     if (length > kMaxText)
-        lost(QStringLiteral("驱动程序主机 %1 的应答无法识别").arg(m_hostPath));
+        garbled();
     std::string text(length, '\0');
     receive(text.data(), length);
     const std::size_t split = text.find('\n');
@@ -131,11 +133,8 @@ void HostDriver::receiveStatus() {
     }
     // The host itself is fine; only the library or one of its functions is missing.
     m_inCall = false;
-    if (function.isEmpty())
-        throw FatalError(
-            QStringLiteral("无法加载驱动程序库 %1：%2").arg(m_libraryPath, reason).toStdString());
-    throw FatalError(QStringLiteral("驱动程序库 %1 中找不到函数 %2：%3")
-                         .arg(m_libraryPath, function, reason)
+    throw FatalError((function.isEmpty() ? libraryNotLoadedText(m_libraryPath, reason)
+                                          : functionMissingText(m_libraryPath, function, reason))
                          .toStdString());
 }
 
@@ -264,7 +263,7 @@ HostDriver::Block HostDriver::receiveBlock() {
     block.first = getU32(head + 4);
     const std::uint32_t end = getU32(head + 8);
     if (block.first > end || end > m_hostBuffer.size())
-        lost(QStringLiteral("驱动程序主机 %1 的应答无法识别").arg(m_hostPath));
+        garbled();
     const std::size_t count = end - block.first;
     block.after.resize(count);
     receive(reinterpret_cast<char*>(block.after.data()), static_cast<qint64>(count * 2));

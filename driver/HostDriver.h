@@ -88,7 +88,9 @@ private:
     /// After a wait that came back empty: the host ended, or it is silent.
     [[noreturn]] void failWaiting();
     int msLeft() const;
+    /// The message for a host that has ended, with how it ended.
     QString endedText() const;
+    [[noreturn]] void garbled();
     void onFinished();
 
     QString m_hostPath;

@@ -1,5 +1,6 @@
 #include "LibraryDriver.h"
 
+#include "DriverMessages.h"
 #include "FatalError.h"
 
 #include <QDir>
@@ -14,15 +15,13 @@ QString LibraryDriver::besideProgram(const QString& programDir) {
 
 QFunctionPointer LibraryDriver::resolve(const char* name) {
     if (!m_library.isLoaded() && !m_library.load()) {
-        throw FatalError(QStringLiteral("无法加载驱动程序库 %1：%2")
-                             .arg(m_library.fileName(), m_library.errorString())
-                             .toStdString());
+        throw FatalError(
+            libraryNotLoadedText(m_library.fileName(), m_library.errorString()).toStdString());
     }
     QFunctionPointer fn = m_library.resolve(name);
     if (fn == nullptr) {
-        throw FatalError(QStringLiteral("驱动程序库 %1 中找不到函数 %2：%3")
-                             .arg(m_library.fileName(), QString::fromLatin1(name),
-                                  m_library.errorString())
+        throw FatalError(functionMissingText(m_library.fileName(), QString::fromLatin1(name),
+                                             m_library.errorString())
                              .toStdString());
     }
     return fn;

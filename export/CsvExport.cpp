@@ -12,6 +12,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -36,8 +37,37 @@ char* appendText(char* out, std::string_view text) {
     return std::copy(text.begin(), text.end(), out);
 }
 
+// Two decimal digits at a time for the codes and row numbers a save is made
+// of (0 to 99999); making the text is most of a save's own work.
+constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324"
+                               "25262728293031323334353637383940414243444546474849"
+                               "50515253545556575859606162636465666768697071727374"
+                               "75767778798081828384858687888990919293949596979899";
+
+char* appendPair(char* out, std::uint32_t pair) {
+    std::memcpy(out, kDigitPairs + 2 * pair, 2);
+    return out + 2;
+}
+
 char* appendNumber(char* out, std::int32_t value) {
-    return std::to_chars(out, out + kMaxNumberChars, value).ptr;
+    if (value < 0 || value > 99999)
+        return std::to_chars(out, out + kMaxNumberChars, value).ptr;
+    auto u = static_cast<std::uint32_t>(value);
+    if (u < 10) {
+        *out = static_cast<char>('0' + u);
+        return out + 1;
+    }
+    if (u < 100)
+        return appendPair(out, u);
+    if (u < 1000) {
+        *out = static_cast<char>('0' + u / 100);
+        return appendPair(out + 1, u % 100);
+    }
+    if (u < 10000)
+        return appendPair(appendPair(out, u / 100), u % 100);
+    *out = static_cast<char>('0' + u / 10000);
+    u %= 10000;
+    return appendPair(appendPair(out + 1, u / 100), u % 100);
 }
 
 char* appendField(char* out, std::int32_t value) {

@@ -1,11 +1,16 @@
 // The save path from the count box's text to the file: every input is a count
-// text and a write pointer; the saved Data.csv must be exactly the file the
-// reference count asks for, and a refused count must leave the earlier file
-// byte for byte. Files go to a temporary folder of the fuzzer's own.
+// text and a write pointer. On every input the save must refuse the counts the
+// reference refuses, its count must read as the reference reads it, and the
+// text it makes must be exactly the file that count asks for. One input in 32
+// (and every seed when they are replayed) goes the whole way through the file:
+// the saved Data.csv must be that file, nothing else may be left in the
+// folder, and a refused count must leave the earlier file byte for byte. Files
+// go to a temporary folder of the fuzzer's own.
 
 #include "AcqState.h"
 #include "CsvExport.h"
 #include "FuzzInput.h"
+#include "NumberParse.h"
 #include "ReferenceNumber.h"
 
 #include <QByteArray>
@@ -15,13 +20,15 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,7 +97,8 @@ struct Fixture {
         ok = saved.open(QIODevice::ReadOnly);
         const qint64 got = ok ? saved.read(file.data(), static_cast<qint64>(file.size())) : -1;
         ok = ok && got >= 0 && got < static_cast<qint64>(file.size());
-        return ok ? std::string_view(file.data(), static_cast<std::size_t>(got)) : std::string_view();
+        return ok ? std::string_view(file.data(), static_cast<std::size_t>(got))
+                  : std::string_view();
     }
 };
 
@@ -109,8 +117,8 @@ bool isExpectedFile(const Fixture& f, std::string_view bytes, std::int32_t dataP
     std::size_t at = head.size();
     for (std::int32_t k = 0; k < rows; ++k) {
         // The oldest of the newest `rows` points, walking forward with the wrap.
-        const auto p = static_cast<std::size_t>(
-            ((dataPtr - rows + k) % kRingPoints + kRingPoints) % kRingPoints);
+        const auto p = static_cast<std::size_t>(((dataPtr - rows + k) % kRingPoints + kRingPoints) %
+                                                kRingPoints);
         char number[16];
         char* const end = std::to_chars(number, number + sizeof number, k).ptr;
         *end = ',';
@@ -118,8 +126,8 @@ bool isExpectedFile(const Fixture& f, std::string_view bytes, std::int32_t dataP
         const std::size_t tailBytes = f.tailAt[p + 1] - f.tailAt[p];
         if (bytes.size() < at + numberBytes + tailBytes ||
             std::memcmp(bytes.data() + at, number, numberBytes) != 0 ||
-            std::memcmp(bytes.data() + at + numberBytes, f.tails.data() + f.tailAt[p],
-                        tailBytes) != 0)
+            std::memcmp(bytes.data() + at + numberBytes, f.tails.data() + f.tailAt[p], tailBytes) !=
+                0)
             return false;
         at += numberBytes + tailBytes;
     }
@@ -133,14 +141,8 @@ bool isExpectedFile(const Fixture& f, std::string_view bytes, std::int32_t dataP
     std::abort();
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Fixture& f = fixture();
-    FuzzInput in(data, size);
-    f.state.DataPtr = static_cast<std::int32_t>(in.below(kRingPoints));
-    const std::string_view countText = in.rest();
-
+// The whole way: the earlier file, the save into it, the file read back.
+void checkThroughFile(Fixture& f, std::string_view countText, bool refused, std::int32_t rows) {
     {
         QFile earlier(f.path);
         if (!earlier.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
@@ -151,21 +153,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const SaveResult result = saveDataCsv(f.state, countText, f.path);
 
-    // A count that does not fit 16 bits, and -32768 whose row loop cannot
-    // count to n - 1, are failures; everything else writes 0 to 32000 rows.
-    const auto count = reference::roundTiesEven(reference::leadingNumber(countText),
-                                                std::numeric_limits<std::int16_t>::min(),
-                                                std::numeric_limits<std::int16_t>::max());
-    const bool refused = !count || *count == std::numeric_limits<std::int16_t>::min();
     if (refused) {
         if (result.ok)
             fail("saved a refused count", countText, -1, result.rows);
         bool read = false;
         if (f.readBack(read) != kEarlierFile || !read)
             fail("a refused count touched the earlier file", countText, 0, 0);
-        return 0;
+        return;
     }
-    const auto rows = static_cast<std::int32_t>(*count < 0 ? 0 : *count > 32000 ? 32000 : *count);
     if (!result.ok)
         fail("refused a valid count", countText, rows, -1);
     if (result.rows != rows)
@@ -179,5 +174,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QDir(f.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     if (entries.size() != 1)
         fail("files left in the folder", countText, 1, entries.size());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Fixture& f = fixture();
+    FuzzInput in(data, size);
+    f.state.DataPtr = static_cast<std::int32_t>(in.below(kRingPoints));
+    const std::string_view countText = in.rest();
+
+    // A count that does not fit 16 bits, and -32768 whose row loop cannot
+    // count to n - 1, are failures; everything else writes 0 to 32000 rows.
+    const auto count = reference::roundTiesEven(reference::leadingNumber(countText),
+                                                std::numeric_limits<std::int16_t>::min(),
+                                                std::numeric_limits<std::int16_t>::max());
+    const bool refused = !count || *count == std::numeric_limits<std::int16_t>::min();
+    const std::int32_t rows =
+        refused ? 0 : static_cast<std::int32_t>(std::clamp<std::int64_t>(*count, 0, kRingPoints));
+
+    // A save's file work (a temporary file, its flush, the rename, reading it
+    // back) costs many times the rest, so one input in 32 goes through it.
+    if (sampledInput(data, size, 32)) {
+        checkThroughFile(f, countText, refused, rows);
+        return 0;
+    }
+
+    if (refused) {
+        // A refusal comes before any file work, so the real path costs nothing
+        // here; a save that went ahead would say so.
+        const SaveResult result = saveDataCsv(f.state, countText, f.path);
+        if (result.ok)
+            fail("saved a refused count", countText, -1, result.rows);
+        return 0;
+    }
+    // The count as the save reads it, then the text the save would write.
+    const std::optional<std::int16_t> read = roundToInt16(parseLeadingNumber(countText));
+    if (!read || *read != *count)
+        fail("count read", countText, *count, read ? *read : -1);
+    const QByteArray bytes = dataCsvBytes(f.state, rows);
+    if (!isExpectedFile(f,
+                        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                        f.state.DataPtr, rows))
+        fail("file content", countText, rows, rows);
     return 0;
 }

@@ -22,8 +22,8 @@ struct CardRoute {
         Host,
     };
     Kind kind = Kind::Direct;
-    QString library;     ///< the library's path (without suffix for Direct)
-    QString host;        ///< the host program (Host)
+    QString library;      ///< the library's path (without suffix for Direct)
+    QString host;         ///< the host program (Host)
     QStringList launcher; ///< what runs the host: empty, or {"wine"} off Windows
 };
 

@@ -134,7 +134,7 @@ void HostDriver::receiveStatus() {
     // The host itself is fine; only the library or one of its functions is missing.
     m_inCall = false;
     throw FatalError((function.isEmpty() ? libraryNotLoadedText(m_libraryPath, reason)
-                                          : functionMissingText(m_libraryPath, function, reason))
+                                         : functionMissingText(m_libraryPath, function, reason))
                          .toStdString());
 }
 
@@ -216,10 +216,11 @@ std::int32_t HostDriver::ConfigInfo(std::uint8_t* name201, std::int32_t* v1, std
     return getI32(out);
 }
 
-std::int32_t HostDriver::StopIntr() { return callI32(request(kStopIntr), "StopIntr"); }
+std::int32_t HostDriver::StopIntr() {
+    return callI32(request(kStopIntr), "StopIntr");
+}
 
-std::int32_t HostDriver::Initial(std::int32_t a, std::int32_t b, std::int32_t c,
-                                 std::int32_t d) {
+std::int32_t HostDriver::Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
     std::string r = request(kInitial);
     for (const std::int32_t v : {a, b, c, d})
         putI32(r, v);
@@ -236,8 +237,7 @@ std::int32_t HostDriver::StartIntr(std::int16_t a, std::int32_t pointsPerBuf, st
     const std::int32_t result = callI32(r, "StartIntr");
     if (result != 0) {
         // The host clears its buffer for the new block shape the same way.
-        m_hostBuffer.assign(
-            std::max(blockElements(pointsPerBuf, chnCount), kMinBufferElements), 0);
+        m_hostBuffer.assign(std::max(blockElements(pointsPerBuf, chnCount), kMinBufferElements), 0);
     }
     return result;
 }
@@ -290,19 +290,14 @@ std::int32_t HostDriver::ADResult(std::int16_t* buffer) {
         m_announced = 0;
         // The host's buffer becomes the caller's, so the first call sees
         // exactly what a direct call would.
-        const std::size_t size = m_hostBuffer.size();
-        std::size_t first = 0;
-        std::size_t end = size;
-        while (first < end && buffer[first] == m_hostBuffer[first])
-            ++first;
-        while (end > first && buffer[end - 1] == m_hostBuffer[end - 1])
-            --end;
+        const Span upload = changedSpan(m_hostBuffer.data(), buffer, m_hostBuffer.size());
         std::string r = request(kADResult);
         putU32(r, calls);
-        putU32(r, static_cast<std::uint32_t>(first));
-        putU32(r, static_cast<std::uint32_t>(end));
-        putI16s(r, buffer + first, end - first);
-        std::copy(buffer + first, buffer + end, m_hostBuffer.begin() + static_cast<std::ptrdiff_t>(first));
+        putU32(r, static_cast<std::uint32_t>(upload.first));
+        putU32(r, static_cast<std::uint32_t>(upload.end));
+        putI16s(r, buffer + upload.first, upload.end - upload.first);
+        std::copy(buffer + upload.first, buffer + upload.end,
+                  m_hostBuffer.begin() + static_cast<std::ptrdiff_t>(upload.first));
         if (!begin(r, "ADResult"))
             return 0;
         m_inFlight = calls;
@@ -341,6 +336,6 @@ std::int64_t HostDriver::SimDroppedBlocks() {
     char value[8];
     receive(value, 8);
     m_inCall = false;
-    return static_cast<std::int64_t>(std::uint64_t{getU32(value)} |
-                                     std::uint64_t{getU32(value + 4)} << 32);
+    return static_cast<std::int64_t>(std::uint64_t{getU32(value)} | std::uint64_t{getU32(value + 4)}
+                                                                        << 32);
 }

@@ -37,8 +37,8 @@ public:
     /// is the library the host loads, named in messages.
     HostDriver(QString hostPath, QStringList launcher, QString libraryPath, Timeouts timeouts);
     HostDriver(QString hostPath, QStringList launcher, QString libraryPath)
-        : HostDriver(std::move(hostPath), std::move(launcher), std::move(libraryPath),
-                     Timeouts{}) {}
+        : HostDriver(std::move(hostPath), std::move(launcher), std::move(libraryPath), Timeouts{}) {
+    }
     /// Closes the host's input so it ends; kills it if it does not.
     ~HostDriver() override;
     HostDriver(const HostDriver&) = delete;
@@ -101,7 +101,7 @@ private:
     std::function<void(const QString&)> m_onLost;
 
     bool m_started = false;
-    bool m_gone = false;  // crashed, ended or silent: no further calls reach it
+    bool m_gone = false; // crashed, ended or silent: no further calls reach it
     bool m_inCall = false;
     bool m_closing = false;
     const char* m_function = "";
@@ -110,7 +110,7 @@ private:
     // The host's block buffer as it is now, so uploads and replies carry only
     // what changed.
     std::vector<std::int16_t> m_hostBuffer;
-    std::int32_t m_announced = 0;   // blocks the last QueryBuf announced, not yet asked for
-    std::uint32_t m_inFlight = 0;   // block replies asked for and not yet read
-    std::deque<Block> m_readAhead;  // block replies read before the program asked for them
+    std::int32_t m_announced = 0;  // blocks the last QueryBuf announced, not yet asked for
+    std::uint32_t m_inFlight = 0;  // block replies asked for and not yet read
+    std::deque<Block> m_readAhead; // block replies read before the program asked for them
 };

@@ -19,7 +19,8 @@ std::string systemReason(DWORD error) {
         nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string reason = length > 0 ? std::string(text, length) : std::string("error");
     LocalFree(text);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+    while (!reason.empty() &&
+           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
         reason.pop_back();
     return reason + " (" + std::to_string(error) + ")";
 }

@@ -185,7 +185,8 @@ void reportCrash(int signal) {
     while (n > 0 && at < text + sizeof text)
         *at++ = digits[--n];
     at = append(at, text + sizeof text, " (");
-    at = append(at, text + sizeof text, sigabbrev_np(signal) != nullptr ? sigabbrev_np(signal) : "?");
+    at = append(at, text + sizeof text,
+                sigabbrev_np(signal) != nullptr ? sigabbrev_np(signal) : "?");
     at = append(at, text + sizeof text, ")");
     const auto length = static_cast<std::uint32_t>(at - text);
     const std::uint32_t head[2] = {hostproto::kCrashed, length}; // little-endian hosts only

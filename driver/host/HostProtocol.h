@@ -84,11 +84,13 @@ inline constexpr std::size_t kConfigNameBytes = 201;
 inline constexpr std::size_t kConfigBytes = kConfigNameBytes + 7 * 4;
 
 inline void putU32(std::string& out, std::uint32_t v) {
-    const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8),
-                       static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
     out.append(b, 4);
 }
-inline void putI32(std::string& out, std::int32_t v) { putU32(out, static_cast<std::uint32_t>(v)); }
+inline void putI32(std::string& out, std::int32_t v) {
+    putU32(out, static_cast<std::uint32_t>(v));
+}
 inline void putF32(std::string& out, float v) {
     std::uint32_t bits = 0;
     std::memcpy(&bits, &v, 4);
@@ -104,12 +106,29 @@ inline std::uint32_t getU32(const char* in) {
     return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
            std::uint32_t{b[3]} << 24;
 }
-inline std::int32_t getI32(const char* in) { return static_cast<std::int32_t>(getU32(in)); }
+inline std::int32_t getI32(const char* in) {
+    return static_cast<std::int32_t>(getU32(in));
+}
 inline float getF32(const char* in) {
     const std::uint32_t bits = getU32(in);
     float v = 0.0F;
     std::memcpy(&v, &bits, 4);
     return v;
+}
+
+/// Where `now` differs from `was` (both `size` elements): the span from the
+/// first to the last difference, as {first, end}; first == end when equal.
+struct Span {
+    std::size_t first = 0;
+    std::size_t end = 0;
+};
+inline Span changedSpan(const std::int16_t* was, const std::int16_t* now, std::size_t size) {
+    Span span{0, size};
+    while (span.first < span.end && now[span.first] == was[span.first])
+        ++span.first;
+    while (span.end > span.first && now[span.end - 1] == was[span.end - 1])
+        --span.end;
+    return span;
 }
 
 /// A status reply with a text: kFailed or kCrashed.

@@ -161,8 +161,8 @@ private:
         if (result != 0) {
             // A started card delivers blocks of the new shape; the program
             // clears its copy of this buffer the same way.
-            const std::uint32_t elements = std::max(
-                blockElements(a[1], static_cast<std::int16_t>(a[3])), kMinBufferElements);
+            const std::uint32_t elements =
+                std::max(blockElements(a[1], static_cast<std::int16_t>(a[3])), kMinBufferElements);
             m_buffer.assign(elements, 0);
         }
         okI32(result);
@@ -186,17 +186,12 @@ private:
             m_before = m_buffer;
             const std::int32_t result = inCall("ADResult", [&] { return fn(m_buffer.data()); });
             // The span of what this call changed; the program keeps the rest.
-            std::size_t lo = 0;
-            std::size_t hi = m_buffer.size();
-            while (lo < hi && m_buffer[lo] == m_before[lo])
-                ++lo;
-            while (hi > lo && m_buffer[hi - 1] == m_before[hi - 1])
-                --hi;
+            const Span changed = changedSpan(m_before.data(), m_buffer.data(), m_buffer.size());
             putU32(m_out, kOk);
             putI32(m_out, result);
-            putU32(m_out, static_cast<std::uint32_t>(lo));
-            putU32(m_out, static_cast<std::uint32_t>(hi));
-            putI16s(m_out, m_buffer.data() + lo, hi - lo);
+            putU32(m_out, static_cast<std::uint32_t>(changed.first));
+            putU32(m_out, static_cast<std::uint32_t>(changed.end));
+            putI16s(m_out, m_buffer.data() + changed.first, changed.end - changed.first);
             if (m_out.size() >= kFlushBytes && !flush())
                 return false;
         }
@@ -223,4 +218,6 @@ int serveCalls(HostChannel& channel, CardLibrary& library) {
     return Server(channel, library).run();
 }
 
-const char* callInProgress() { return g_call.load(); }
+const char* callInProgress() {
+    return g_call.load();
+}

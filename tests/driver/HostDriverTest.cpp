@@ -2,11 +2,11 @@
 // program on the real simulated card library, natively: everything a host
 // under Wine does but the Windows calls underneath.
 
+#include "HostDriver.h"
 #include "AcqState.h"
 #include "CardFault.h"
 #include "Drain.h"
 #include "FatalText.h"
-#include "HostDriver.h"
 #include "StartStop.h"
 #include "ToviraApi.h"
 #include "WaitForBlocks.h"
@@ -156,7 +156,8 @@ TEST(HostDriver, DrainKeepsEveryScanAndTheBufferEnds) {
     const std::int32_t kept = static_cast<std::int32_t>(blocks) * state.PointsPerBuf;
     ASSERT_EQ(state.DataPtr, kept % kRingPoints);
     for (std::int32_t p = 1; p < std::min(kept, kRingPoints); ++p)
-        ASSERT_EQ(state.AdData(kCounterChannel, p), (state.AdData(kCounterChannel, p - 1) + 1) % 65536)
+        ASSERT_EQ(state.AdData(kCounterChannel, p),
+                  (state.AdData(kCounterChannel, p - 1) + 1) % 65536)
             << "point " << p;
 
     // No block waiting: the library writes nothing, and nothing changes.
@@ -189,7 +190,8 @@ TEST(HostDriver, MissingLibraryOrExportIsFatalAsTheDirectBindingSaysIt) {
         HostFolder folder(QString{});
         auto card = folder.driver();
         const std::string message = fatalErrorText([&] { Config().call(*card); });
-        EXPECT_EQ(message.rfind("无法加载驱动程序库 " + folder.library().toStdString() + "：", 0), 0)
+        EXPECT_EQ(message.rfind("无法加载驱动程序库 " + folder.library().toStdString() + "：", 0),
+                  0)
             << message;
         // dlopen's own reason.
         EXPECT_NE(message.find("libtovira.so: cannot open shared object file"), std::string::npos)
@@ -199,8 +201,8 @@ TEST(HostDriver, MissingLibraryOrExportIsFatalAsTheDirectBindingSaysIt) {
     auto card = folder.driver();
     ASSERT_EQ(Config().call(*card), 1);
     const std::string message = fatalErrorText([&] { card->StopIntr(); });
-    EXPECT_EQ(message.rfind("驱动程序库 " + folder.library().toStdString() + " 中找不到函数 StopIntr：",
-                            0),
+    EXPECT_EQ(message.rfind(
+                  "驱动程序库 " + folder.library().toStdString() + " 中找不到函数 StopIntr：", 0),
               0)
         << message;
     EXPECT_NE(message.find("undefined symbol: StopIntr"), std::string::npos) << message;
@@ -236,7 +238,8 @@ TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
         ::kill(static_cast<pid_t>(card->hostProcessId()), SIGKILL);
         // Nobody is calling: the event loop hears of it.
         EXPECT_TRUE(within(2s, [&] { return reports > 0; }));
-        EXPECT_EQ(lostMessage, QStringLiteral("驱动程序主机 %1 意外结束：被信号 9 终止").arg(folder.host()));
+        EXPECT_EQ(lostMessage,
+                  QStringLiteral("驱动程序主机 %1 意外结束：被信号 9 终止").arg(folder.host()));
         EXPECT_EQ(card->QueryBuf(), 0);
         EXPECT_EQ(reports, 1);
     }
@@ -246,9 +249,9 @@ TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
     Config().call(*card);
     ::kill(static_cast<pid_t>(card->hostProcessId()), SIGKILL);
     const std::string message = fatalErrorText([&] { card->QueryBuf(); });
-    EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 意外结束：被信号 9 终止")
-                           .arg(folder.host())
-                           .toStdString());
+    EXPECT_EQ(
+        message,
+        QStringLiteral("驱动程序主机 %1 意外结束：被信号 9 终止").arg(folder.host()).toStdString());
     QCoreApplication::processEvents();
     EXPECT_EQ(reports, 0) << "reported twice";
 }

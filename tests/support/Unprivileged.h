@@ -17,8 +17,8 @@
 
 /// How a run of the current test as an unprivileged user went.
 struct UnprivilegedRun {
-    bool ran = false;     ///< false: no such user could be had; `output` says why
-    bool passed = false;  ///< the one test ran, was not skipped, and passed
+    bool ran = false;    ///< false: no such user could be had; `output` says why
+    bool passed = false; ///< the one test ran, was not skipped, and passed
     std::string output;
 };
 
@@ -39,7 +39,8 @@ inline UnprivilegedRun runCurrentTestUnprivileged() {
     const QString copy = dir.filePath(QStringLiteral("test"));
     const QFile::Permissions readRun = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
                                        QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
-    if (!dir.isValid() || !QFile::copy(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")), copy) ||
+    if (!dir.isValid() ||
+        !QFile::copy(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")), copy) ||
         !QFile::setPermissions(copy, readRun) || !QFile::setPermissions(dir.path(), readRun)) {
         run.output = "cannot copy the test executable where \"nobody\" may run it";
         return run;

@@ -43,6 +43,8 @@ QGroupBox* frame(QWidget* parent, const char* name, const QString& caption, cons
 
 QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& r) {
     auto* l = place(new QLabel(caption, parent), name, r);
+    // Labels also show the card's name and other driver text: never markup.
+    l->setTextFormat(Qt::PlainText);
     // The stored sizes fit the captions in the original font; where this
     // platform's font is larger, grow rather than clip the caption.
     l->resize(l->size().expandedTo(l->sizeHint()));
@@ -86,7 +88,10 @@ FrmMultiBuf::FrmMultiBuf(AdDriver& driver, FatalHandler onFatal, QWidget* parent
     setObjectName(QStringLiteral("FrmMultiBuf"));
     setWindowTitle(QStringLiteral("Velmarq  综合数据采集例程"));
     // The stored sizes fit a font whose Chinese characters are 12 pixels wide.
-    QFont font(QStringLiteral("Noto Sans CJK SC"));
+    // Windows ships the first two; the last is Linux's usual Chinese font.
+    QFont font;
+    font.setFamilies({QStringLiteral("Microsoft YaHei UI"), QStringLiteral("SimSun"),
+                      QStringLiteral("Noto Sans CJK SC")});
     font.setPixelSize(12);
     setFont(font);
     resize(twips(0, 0, 12705, 8265).size());
@@ -98,10 +103,10 @@ FrmMultiBuf::FrmMultiBuf(AdDriver& driver, FatalHandler onFatal, QWidget* parent
 
 void FrmMultiBuf::createControls() {
     Frame4 = frame(this, "Frame4", QStringLiteral("全部通道采集数据"), twips(45, 540, 2580, 6450));
-    OptADValue_1 = option(Frame4, "OptADValue_1", QStringLiteral("最新平均值"),
-                          twips(540, 5940, 1410, 285));
-    OptADValue_0 = option(Frame4, "OptADValue_0", QStringLiteral("最新瞬时值"),
-                          twips(540, 5580, 1410, 285));
+    OptADValue_1 =
+        option(Frame4, "OptADValue_1", QStringLiteral("最新平均值"), twips(540, 5940, 1410, 285));
+    OptADValue_0 =
+        option(Frame4, "OptADValue_0", QStringLiteral("最新瞬时值"), twips(540, 5580, 1410, 285));
     OptADValue_1->setChecked(true);
     TxtADResult = place(new QPlainTextEdit(Frame4), "TxtADResult", twips(180, 225, 2310, 5190));
     TxtADResult->setReadOnly(true);
@@ -164,14 +169,16 @@ void FrmMultiBuf::createControls() {
 }
 
 void FrmMultiBuf::setTabOrder() {
-    const QWidget* const order[] = {cmdExit,   cmdStart,    cmdStop,      PicDraw,     CmdSave,
+    const QWidget* const order[] = {cmdExit,    cmdStart,    cmdStop,      PicDraw,     CmdSave,
                                     txtSaveNum, txtSampFreq, txtPicChn,    UpDownChn,   txtXNum,
                                     UpDownXNum, TxtADResult, OptADValue_0, OptADValue_1};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
 }
 
-bool FrmMultiBuf::timerRunning() const { return TimerAD->isActive(); }
+bool FrmMultiBuf::timerRunning() const {
+    return TimerAD->isActive();
+}
 
 template <typename F> void FrmMultiBuf::guarded(F&& handler) {
     try {
@@ -195,8 +202,9 @@ void FrmMultiBuf::Form_Load() {
         UpDownXNum->setMax(32000);
         loadCard(m_driver, m_state, UpDownXNum->Value());
         // Each name byte is one character of its own.
-        setCaption(lblHardInfo, QString::fromLatin1(m_state.HardName.data(),
-                                                    static_cast<qsizetype>(m_state.HardName.size())));
+        setCaption(lblHardInfo,
+                   QString::fromLatin1(m_state.HardName.data(),
+                                       static_cast<qsizetype>(m_state.HardName.size())));
     });
 }
 

@@ -1,5 +1,5 @@
-#include "FrmMultiBuf.h"
 #include "CardRoute.h"
+#include "FrmMultiBuf.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -16,8 +16,13 @@ int main(int argc, char* argv[]) {
     auto onFatal = [&failed](const QString& message) {
         std::fprintf(stderr, "multibuf: %s\n", message.toLocal8Bit().constData());
         std::fflush(stderr);
-        if (!failed)
-            QMessageBox::critical(nullptr, QStringLiteral("MultiBuf"), message);
+        if (!failed) {
+            // The message quotes paths and the system's words: never markup.
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("MultiBuf"), message,
+                            QMessageBox::Ok);
+            box.setTextFormat(Qt::PlainText);
+            box.exec();
+        }
         failed = true;
         QCoreApplication::exit(1);
     };

@@ -2,6 +2,7 @@
 
 #include "HostDriver.h"
 #include "LibraryDriver.h"
+#include "LibrarySearch.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,36 +28,53 @@ std::optional<std::uint16_t> peMachine(const QString& path) {
     return static_cast<std::uint16_t>(byte(pe, 4) | byte(pe, 5) << 8);
 }
 
-CardRoute cardRoute(const QString& programDir) {
+CardRoute cardRoute(const QString& programDir, const QStringList& folders) {
     const QDir dir(programDir);
-    const QString direct = LibraryDriver::besideProgram(programDir);
-    const QString dll = dir.filePath(QStringLiteral("tovira.dll"));
-    const std::optional<std::uint16_t> machine = peMachine(dll);
+    const QString host = dir.filePath(QStringLiteral("tovira-host.exe"));
 #if defined(Q_OS_WIN)
 #if defined(Q_PROCESSOR_X86_64)
     constexpr std::uint16_t kOwnMachine = kPeMachineAmd64;
 #else
     constexpr std::uint16_t kOwnMachine = kPeMachineI386;
 #endif
-    if (machine == kOwnMachine)
-        return {CardRoute::Kind::Direct, direct, {}, {}};
-    const QStringList launcher;
+    // Windows' loader takes the first tovira.dll on its path whatever its
+    // machine, so the program does too.
+    for (const QString& folder : folders) {
+        const QString dll = QDir(folder).filePath(QStringLiteral("tovira.dll"));
+        if (!QFileInfo(dll).isFile())
+            continue;
+        if (peMachine(dll) == kPeMachineI386 && kOwnMachine != kPeMachineI386)
+            return {CardRoute::Kind::Host, dll, host, {}, {QDir::toNativeSeparators(dll)}, {}};
+        // Ours, or one the loader will refuse with its own reason.
+        return {CardRoute::Kind::Direct, dll, {}, {}, {}, {}};
+    }
+    return {
+        CardRoute::Kind::Missing, dir.filePath(QStringLiteral("tovira.dll")), {}, {}, {}, folders};
 #else
     if (QFileInfo::exists(dir.filePath(QStringLiteral("libtovira.so"))))
-        return {CardRoute::Kind::Direct, direct, {}, {}};
-    const QStringList launcher{QStringLiteral("wine")};
+        return {CardRoute::Kind::Direct, LibraryDriver::besideProgram(programDir), {}, {}, {}, {}};
+    for (const QString& folder : folders) {
+        const QString dll = QDir(folder).filePath(QStringLiteral("tovira.dll"));
+        // The host loads the library beside itself, so it needs no argument.
+        if (peMachine(dll) == kPeMachineI386)
+            return {CardRoute::Kind::Host, dll, host, {QStringLiteral("wine")}, {}, {}};
+    }
+    return {CardRoute::Kind::Missing, QStringLiteral("libtovira.so"), {}, {}, {}, folders};
 #endif
-    if (machine == kPeMachineI386)
-        return {CardRoute::Kind::Host, dll, dir.filePath(QStringLiteral("tovira-host.exe")),
-                launcher};
-    return {CardRoute::Kind::Direct, direct, {}, {}};
+}
+
+CardRoute cardRoute(const QString& programDir) {
+    return cardRoute(programDir, librarySearchFolders(programDir));
 }
 
 std::unique_ptr<AdDriver> makeDriver(const CardRoute& route,
                                      std::function<void(const QString&)> onHostLost) {
     if (route.kind == CardRoute::Kind::Direct)
         return std::make_unique<LibraryDriver>(route.library);
+    if (route.kind == CardRoute::Kind::Missing)
+        return std::make_unique<LibraryDriver>(route.library, route.searched);
     auto host = std::make_unique<HostDriver>(route.host, route.launcher, route.library);
+    host->setHostArguments(route.hostArguments);
     host->setHostLostHandler(std::move(onHostLost));
     return host;
 }

@@ -2,16 +2,13 @@
 
 #include "DriverMessages.h"
 #include "FatalError.h"
+#include "HostProcess.h"
 #include "HostProtocol.h"
 #include "ToviraApi.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
-
-#if defined(Q_OS_LINUX)
-#include <signal.h>
-#include <sys/prctl.h>
-#endif
 
 using namespace hostproto;
 
@@ -22,6 +19,27 @@ using Clock = std::chrono::steady_clock;
 // A host that closes its input gets this long to end before it is killed.
 constexpr int kEndMs = 2000;
 
+// Enough of the host's standard error to hold its last lines.
+constexpr qsizetype kErrorTailBytes = 4096;
+// A launcher's words in a message box: one line, cut if it runs on.
+constexpr qsizetype kWordsChars = 300;
+
+// The last line of `text` with anything in it, without control characters.
+QString lastLine(const QByteArray& text) {
+    const QList<QByteArray> lines = text.split('\n');
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        QString words = QString::fromLocal8Bit(*line);
+        words.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+        words = words.trimmed();
+        if (words.isEmpty())
+            continue;
+        if (words.size() > kWordsChars)
+            words = words.left(kWordsChars) + QStringLiteral("…");
+        return words;
+    }
+    return {};
+}
+
 } // namespace
 
 HostDriver::HostDriver(QString hostPath, QStringList launcher, QString libraryPath,
@@ -29,25 +47,41 @@ HostDriver::HostDriver(QString hostPath, QStringList launcher, QString libraryPa
     : m_hostPath(std::move(hostPath)), m_launcher(std::move(launcher)),
       m_libraryPath(std::move(libraryPath)), m_timeouts(timeouts),
       m_hostBuffer(kMinBufferElements, 0) {
-    // The host's errors and whatever the library prints go where the program's go.
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-#if defined(Q_OS_LINUX)
-    // However the program ends, the host goes with it, even one stuck in a
-    // library call that never returns.
-    m_process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-#endif
+    // The host's errors and whatever the library prints go where the program's
+    // go, as they come; the driver keeps their end, since when the host cannot
+    // be run at all, its launcher's last words there are the cause.
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
+                     [this] { forwardErrors(); });
+    prepareHostProcess(m_process);
     QObject::connect(&m_process, &QProcess::finished, &m_process, [this] { onFinished(); });
 }
 
 HostDriver::~HostDriver() {
     m_closing = true;
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.closeWriteChannel();
-    if (!m_process.waitForFinished(kEndMs)) {
-        m_process.kill();
-        m_process.waitForFinished(kEndMs);
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(kEndMs)) {
+            m_process.kill();
+            m_process.waitForFinished(kEndMs);
+        }
     }
+    forwardErrors();
+    // The process outlives this body by a moment; nothing of it may call back.
+    QObject::disconnect(&m_process, nullptr, nullptr, nullptr);
+}
+
+void HostDriver::forwardErrors() {
+    if (!m_process.isReadable())
+        return; // never started: nothing to read, and reading would warn
+    const QByteArray text = m_process.readAllStandardError();
+    if (text.isEmpty())
+        return;
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
+    std::fflush(stderr);
+    m_errorTail += text;
+    if (m_errorTail.size() > kErrorTailBytes)
+        m_errorTail.remove(0, m_errorTail.size() - kErrorTailBytes);
 }
 
 void HostDriver::onFinished() {
@@ -59,11 +93,31 @@ void HostDriver::onFinished() {
         m_onLost(endedText());
 }
 
+QString HostDriver::exitText() const {
+    return m_process.exitStatus() == QProcess::CrashExit
+               ? QStringLiteral("被信号 %1 终止").arg(m_process.exitCode())
+               : QStringLiteral("退出，状态 %1").arg(m_process.exitCode());
+}
+
 QString HostDriver::endedText() const {
-    const QString cause = m_process.exitStatus() == QProcess::CrashExit
-                              ? QStringLiteral("被信号 %1 终止").arg(m_process.exitCode())
-                              : QStringLiteral("退出，状态 %1").arg(m_process.exitCode());
-    return QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(m_hostPath, cause);
+    return QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(m_hostPath, exitText());
+}
+
+QString HostDriver::notRunText(const QByteArray& output) {
+    // A launcher that fails says why on stderr as a rule, but some print to
+    // stdout, which the driver reads as the host's answer.
+    forwardErrors();
+    QString words = lastLine(m_errorTail);
+    if (words.isEmpty())
+        words = lastLine(output + m_process.readAllStandardOutput());
+    QString cause =
+        m_process.state() == QProcess::NotRunning ? exitText() : QStringLiteral("应答无法识别");
+    if (!words.isEmpty())
+        cause += QStringLiteral("（最后的输出：%1）").arg(words);
+    if (m_launcher.isEmpty())
+        return QStringLiteral("无法运行驱动程序主机 %1：%2").arg(m_hostPath, cause);
+    return QStringLiteral("无法通过 %1 运行驱动程序主机 %2：%3")
+        .arg(m_launcher.join(u' '), m_hostPath, cause);
 }
 
 void HostDriver::garbled() {
@@ -82,7 +136,7 @@ void HostDriver::lost(const QString& message) {
 
 void HostDriver::failWaiting() {
     if (m_process.state() == QProcess::NotRunning)
-        lost(endedText());
+        lost(m_started ? endedText() : notRunText({}));
     const auto limit = m_started ? m_timeouts.call : m_timeouts.first;
     lost(QStringLiteral("驱动程序主机 %1 在 %2 秒内没有应答 %3 调用")
              .arg(m_hostPath)
@@ -108,13 +162,19 @@ void HostDriver::receive(char* data, qint64 bytes) {
 void HostDriver::receiveStatus() {
     char head[4];
     receive(head, 4);
+    const std::uint32_t status = getU32(head);
+    if (status != kOk && status != kFailed && status != kCrashed) {
+        if (m_started)
+            garbled();
+        // Not the host talking but whatever stands in its place, most likely a
+        // launcher saying why it cannot run it and ending.
+        m_process.waitForFinished(kEndMs);
+        lost(notRunText(QByteArray(head, sizeof head)));
+    }
     // The host is up and answering: from now on a call gets the usual time.
     m_started = true;
-    const std::uint32_t status = getU32(head);
     if (status == kOk)
         return;
-    if (status != kFailed && status != kCrashed)
-        garbled();
     char size[4];
     receive(size, 4);
     const std::uint32_t length = getU32(size);
@@ -147,13 +207,20 @@ bool HostDriver::begin(const std::string& request, const char* function) {
     if (m_process.state() == QProcess::NotRunning && !m_started) {
         // The host runs on its own, or through its launcher (wine).
         QStringList command = m_launcher;
-        command << m_hostPath;
+        command << m_hostPath << m_hostArguments;
         m_process.start(command.takeFirst(), command);
         if (!m_process.waitForStarted(msLeft())) {
             lost(QStringLiteral("无法启动驱动程序主机 %1：%2")
                      .arg(m_launcher.isEmpty() ? m_hostPath
                                                : m_launcher.join(u' ') + u' ' + m_hostPath,
                           m_process.errorString()));
+        }
+        // However the program ends, the host must go with it, even one stuck
+        // in a library call that never returns. Should that fail, it still
+        // ends when the program's end of its input closes.
+        if (!adoptHostProcess(m_process)) {
+            std::fprintf(stderr, "tovira-host: not tied to the program's life: %s\n",
+                         qPrintable(m_hostPath));
         }
     }
     collectReadAhead();

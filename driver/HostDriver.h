@@ -2,6 +2,7 @@
 
 #include "AdDriver.h"
 
+#include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,9 @@
 /// failure is a FatalError naming the library, the host or the function and
 /// the cause: a missing library or export (as LibraryDriver words it), a
 /// crash inside the library, a host that ends, or one that does not answer.
+/// A host that ends, or talks nonsense, before its first valid answer could
+/// not be run at all (a Wine without 32-bit support, say): the message says so
+/// and gives how it ended and the launcher's last words.
 ///
 /// Blocks are read ahead: the first ADResult after a QueryBuf asks for all the
 /// blocks that QueryBuf announced, and the host copies them one after another
@@ -56,6 +60,10 @@ public:
     std::int32_t QueryBuf() override;
     std::int32_t ADResult(std::int16_t* buffer) override;
 
+    /// Arguments for the host after its path (the library's path, where it is
+    /// not beside the host); set before the first call.
+    void setHostArguments(QStringList arguments) { m_hostArguments = std::move(arguments); }
+
     /// Called once, from the event loop, with the fatal message when the host
     /// ends while no call is waiting for it. Calls after that return 0: the
     /// program is ending with that message.
@@ -90,15 +98,23 @@ private:
     int msLeft() const;
     /// The message for a host that has ended, with how it ended.
     QString endedText() const;
+    /// The message for a host that never gave a valid answer; `output` is what
+    /// it sent that was already read.
+    QString notRunText(const QByteArray& output);
+    QString exitText() const;
     [[noreturn]] void garbled();
     void onFinished();
+    /// Passes the host's standard error on to the program's, keeping its tail.
+    void forwardErrors();
 
     QString m_hostPath;
     QStringList m_launcher;
+    QStringList m_hostArguments;
     QString m_libraryPath;
     Timeouts m_timeouts;
     QProcess m_process;
     std::function<void(const QString&)> m_onLost;
+    QByteArray m_errorTail; // the end of what the host (or its launcher) wrote to stderr
 
     bool m_started = false;
     bool m_gone = false; // crashed, ended or silent: no further calls reach it

@@ -5,14 +5,17 @@
 
 #include <QLibrary>
 #include <QString>
+#include <QStringList>
 
 /// The real card library, bound by name at the first call of each function.
 /// A library or export that cannot be found throws FatalError naming it and the
 /// system's reason.
 class LibraryDriver final : public AdDriver {
 public:
-    /// `libraryPath` without prefix or suffix, e.g. "<program dir>/tovira".
-    explicit LibraryDriver(const QString& libraryPath);
+    /// `libraryPath` as QLibrary takes it, e.g. "<program dir>/tovira". When
+    /// `searched` names where the library was looked for and not found, a
+    /// library that does not load is reported with that list.
+    explicit LibraryDriver(const QString& libraryPath, QStringList searched = {});
 
     std::int32_t ConfigInfo(std::uint8_t* name201, std::int32_t* v1, std::int32_t* v2,
                             std::int32_t* v3, std::int32_t* v4, float* zeroLevel, float* span,
@@ -38,5 +41,6 @@ private:
     }
 
     QLibrary m_library;
+    QStringList m_searched;
     ToviraFunctions m_fn;
 };

@@ -14,16 +14,15 @@
 
 extern "C" {
 using ConfigInfoFn = std::int32_t(TOVIRA_CALL*)(std::uint8_t* name201, std::int32_t* v1,
-                                                 std::int32_t* v2, std::int32_t* v3,
-                                                 std::int32_t* v4, float* zeroLevel, float* span,
-                                                 std::int32_t* extra);
+                                                std::int32_t* v2, std::int32_t* v3,
+                                                std::int32_t* v4, float* zeroLevel, float* span,
+                                                std::int32_t* extra);
 using StopIntrFn = std::int32_t(TOVIRA_CALL*)();
 using InitialFn = std::int32_t(TOVIRA_CALL*)(std::int32_t, std::int32_t, std::int32_t,
-                                              std::int32_t);
+                                             std::int32_t);
 using StartIntrFn = std::int32_t(TOVIRA_CALL*)(std::int16_t, std::int32_t pointsPerBuf,
-                                                std::int16_t, std::int16_t chnCount,
-                                                std::int32_t sampFreq, std::int32_t,
-                                                std::int16_t);
+                                               std::int16_t, std::int16_t chnCount,
+                                               std::int32_t sampFreq, std::int32_t, std::int16_t);
 using GetLastADErrorFn = std::int32_t(TOVIRA_CALL*)();
 // The caller keeps only the low 16 bits, read as signed.
 using QueryBufFn = std::int32_t(TOVIRA_CALL*)();

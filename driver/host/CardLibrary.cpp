@@ -2,6 +2,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <shellapi.h>
 #else
 #include <dlfcn.h>
 #include <unistd.h>
@@ -24,6 +26,22 @@ std::string systemReason(DWORD error) {
         reason.pop_back();
     return reason + " (" + std::to_string(error) + ")";
 }
+
+std::wstring wide(const std::string& utf8) {
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(),
+                        length);
+    return text;
+}
+
+std::string utf8(const wchar_t* text, int length) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, result.data(), bytes, nullptr, nullptr);
+    return result;
+}
 #endif
 
 } // namespace
@@ -33,7 +51,7 @@ void* CardLibrary::function(const char* name) {
     if (m_handle == nullptr) {
         // The library's own dependencies are looked for in its folder first, as
         // they would be beside the program that normally loads it.
-        m_handle = LoadLibraryExA(m_path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        m_handle = LoadLibraryExW(wide(m_path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (m_handle == nullptr)
             throw LibraryFault{"", systemReason(GetLastError())};
     }
@@ -59,14 +77,29 @@ void* CardLibrary::function(const char* name) {
 
 std::string CardLibrary::besideHost() {
 #if defined(_WIN32)
-    char path[MAX_PATH * 4];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string self(path, length);
+    wchar_t path[32768];
+    const DWORD length = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+    const std::string self = utf8(path, static_cast<int>(length));
     return self.substr(0, self.find_last_of("\\/") + 1) + "tovira.dll";
 #else
     char path[4096];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
     std::string self = length > 0 ? std::string(path, static_cast<std::size_t>(length)) : "./";
     return self.substr(0, self.rfind('/') + 1) + "libtovira.so";
+#endif
+}
+
+std::string CardLibrary::argument([[maybe_unused]] char* argv[], int index) {
+#if defined(_WIN32)
+    int count = 0;
+    wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::string value = index < count ? utf8(args[index], -1) : std::string();
+    LocalFree(args);
+    // A length of -1 counted the terminating zero.
+    if (!value.empty() && value.back() == '\0')
+        value.pop_back();
+    return value;
+#else
+    return argv[index];
 #endif
 }

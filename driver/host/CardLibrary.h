@@ -2,7 +2,7 @@
 
 #include <string>
 
-/// The card library as the host loads it: by its path, at the first call of
+/// The card library as the host loads it: by its path (UTF-8), at the first call of
 /// any of its functions, each function looked up by name when first asked for.
 /// A library or function that cannot be had is a LibraryFault naming it and
 /// the system's reason.
@@ -21,6 +21,11 @@ public:
 
     /// The library's path beside the running host executable.
     static std::string besideHost();
+
+    /// Argument `index` of the host's command line as UTF-8: on Windows read
+    /// from the wide command line, since `argv` there is in the ANSI code
+    /// page, which cannot spell every folder name.
+    static std::string argument(char* argv[], int index);
 
 private:
     std::string m_path;

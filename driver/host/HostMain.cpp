@@ -1,6 +1,8 @@
-// tovira-host: loads the card library from its own folder and serves the
-// program's calls to it over standard input and output (see HostProtocol.h).
-// It shows no window of its own and ends when the program ends.
+// tovira-host: loads the card library and serves the program's calls to it
+// over standard input and output (see HostProtocol.h). The library is the one
+// named by the first argument (the program passes the file it found, which may
+// be in Windows' system folder), else tovira.dll in the host's own folder. It
+// shows no window of its own and ends when the program ends.
 //
 // The library may write to standard output or read standard input; neither
 // may reach the program's channel. So the channel moves to private handles at
@@ -227,9 +229,9 @@ void prepareProcess() {
 
 } // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
     prepareProcess();
     PipeChannel channel;
-    CardLibrary library(CardLibrary::besideHost());
+    CardLibrary library(argc > 1 ? CardLibrary::argument(argv, 1) : CardLibrary::besideHost());
     return serveCalls(channel, library);
 }

@@ -14,8 +14,6 @@
 
 #include <gtest/gtest.h>
 
-
-
 TEST(MainWindow, ControlsHaveTheirStoredTextGeometryAndContainer) {
     Window w;
     EXPECT_EQ(w.form->windowTitle(), QStringLiteral("Velmarq  综合数据采集例程"));
@@ -107,11 +105,22 @@ TEST(MainWindow, LoadShowsTheCardAndSetsTheInitialState) {
     EXPECT_EQ(empty.text("lblHardInfo"), "");
 }
 
+TEST(MainWindow, TheCardsNameIsShownAsItsCharactersNeverAsMarkup) {
+    const QByteArray name = "<b>A</b>&lt;";
+    std::vector<std::uint8_t> bytes(name.begin(), name.end());
+    bytes.push_back(0);
+    Window w(bytes);
+    auto* label = w.get<QLabel>("lblHardInfo");
+    EXPECT_EQ(label->text(), QString::fromLatin1(name));
+    // Drawn as markup, the label would need room for "A<" only.
+    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(QString::fromLatin1(name)));
+}
+
 TEST(MainWindow, FocusStartsOnExitAndTabSkipsTheDisabledStop) {
     Window w;
     w.show();
     EXPECT_EQ(QApplication::focusWidget(), w.get("cmdExit"));
-    const char* order[] = {"cmdStart", "PicDraw", "txtSaveNum", "txtSampFreq", "txtPicChn",
+    const char* order[] = {"cmdStart",  "PicDraw", "txtSaveNum", "txtSampFreq", "txtPicChn",
                            "UpDownChn", "txtXNum", "UpDownXNum", "TxtADResult"};
     for (const char* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -198,8 +207,7 @@ TEST(MainWindow, RestartKeepsBlockTotalAndRefillsTheRing) {
     w.form->TimerAD_Timer();
     EXPECT_EQ(w.form->state().BlockTotal, 2);
     EXPECT_EQ(w.form->state().DataPtr, 1000);
-    EXPECT_EQ(w.text("lblBlock"),
-              QStringLiteral("采集缓冲区个数 2       采集数据指针: 1000"));
+    EXPECT_EQ(w.text("lblBlock"), QStringLiteral("采集缓冲区个数 2       采集数据指针: 1000"));
     w.click("cmdStop");
     w.click("cmdStart");
     EXPECT_EQ(w.form->state().BlockTotal, 2);

@@ -14,8 +14,13 @@ int main(int argc, char* argv[]) {
     if (argc < 2)
         return 2;
     const QDir dir(QString::fromLocal8Bit(argv[1]));
+#if defined(_WIN32)
+    HostDriver card(dir.filePath(QStringLiteral("tovira-host.exe")), {},
+                    dir.filePath(QStringLiteral("tovira.dll")));
+#else
     HostDriver card(dir.filePath(QStringLiteral("tovira-host")), {},
                     dir.filePath(QStringLiteral("libtovira.so")));
+#endif
     std::array<std::uint8_t, kCardNameBytes> name{};
     std::int32_t v = 0;
     float f = 0.0F;

@@ -29,7 +29,14 @@
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
 #include <sys/types.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -48,8 +55,21 @@ struct HostFolder {
             EXPECT_TRUE(QFile::copy(library, this->library()));
         }
     }
-    QString host() const { return dir.filePath(QStringLiteral("tovira-host")); }
-    QString library() const { return dir.filePath(QStringLiteral("libtovira.so")); }
+#if defined(_WIN32)
+    QString host() const {
+        return dir.filePath(QStringLiteral("tovira-host.exe"));
+    }
+    QString library() const {
+        return dir.filePath(QStringLiteral("tovira.dll"));
+    }
+#else
+    QString host() const {
+        return dir.filePath(QStringLiteral("tovira-host"));
+    }
+    QString library() const {
+        return dir.filePath(QStringLiteral("libtovira.so"));
+    }
+#endif
     std::unique_ptr<HostDriver> driver(HostDriver::Timeouts timeouts = {10s, 10s}) const {
         return std::make_unique<HostDriver>(host(), QStringList{}, library(), timeouts);
     }
@@ -66,6 +86,65 @@ struct Config {
     }
 };
 
+// The program's standard error, caught in a file while this lives.
+class CapturedErrors {
+public:
+    CapturedErrors() {
+        std::fflush(stderr);
+        m_saved = ::dup(fileno(stderr));
+        const int file =
+            ::open(path().toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        EXPECT_GE(file, 0);
+        ::dup2(file, fileno(stderr));
+        ::close(file);
+    }
+    ~CapturedErrors() {
+        std::fflush(stderr);
+        ::dup2(m_saved, fileno(stderr));
+        ::close(m_saved);
+    }
+    CapturedErrors(const CapturedErrors&) = delete;
+    CapturedErrors& operator=(const CapturedErrors&) = delete;
+    QByteArray text() const {
+        std::fflush(stderr);
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QString path() const { return m_dir.filePath(QStringLiteral("stderr")); }
+    QTemporaryDir m_dir;
+    int m_saved = -1;
+};
+
+#if defined(_WIN32)
+
+bool processGone(qint64 pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return true;
+    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+// Killed by another program, as Task Manager ends a process.
+constexpr int kKilledStatus = 9;
+void killProcess(qint64 pid) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+    ASSERT_NE(process, nullptr);
+    TerminateProcess(process, kKilledStatus);
+    CloseHandle(process);
+}
+const QString kKilledCause = QStringLiteral("退出，状态 9");
+
+// The system's own reasons, as the host words them: its message and number.
+constexpr const char* kNoLibraryReason = "(126)";
+constexpr const char* kNoExportReason = "(127)";
+constexpr const char* kCrashCause = "exception 0xC0000005 (access violation) at address ";
+
+#else
+
 bool processGone(qint64 pid) {
     // Reaped, or at least no longer running (a zombie does not count).
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -74,6 +153,18 @@ bool processGone(qint64 pid) {
     const QByteArray line = stat.readAll();
     return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
 }
+
+void killProcess(qint64 pid) {
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+const QString kKilledCause = QStringLiteral("被信号 9 终止");
+
+// dlopen's and the signal handler's own words.
+constexpr const char* kNoLibraryReason = "libtovira.so: cannot open shared object file";
+constexpr const char* kNoExportReason = "undefined symbol: StopIntr";
+constexpr const char* kCrashCause = "signal 11 (SEGV)";
+
+#endif
 
 bool within(std::chrono::milliseconds limit, const std::function<bool()>& done) {
     QElapsedTimer timer;
@@ -175,14 +266,30 @@ TEST(HostDriver, PrintingLibraryDoesNotDisturbTheChannel) {
     HostFolder folder;
     auto card = folder.driver();
     CardFault chatty("TOVIRA_SIM_PRINT", "hello from the card \x01\x02\x03\x04");
+    CapturedErrors errors;
     Config config;
     EXPECT_EQ(config.call(*card), 1);
     EXPECT_EQ(config.span, 65536.0F);
+    // What the library prints reaches the program's standard error while the host runs.
+    EXPECT_TRUE(within(2s, [&] { return errors.text().contains("hello from the card"); }))
+        << errors.text().toStdString();
     AcqState state;
     ASSERT_EQ(startAcquisition(*card, state, "100000").outcome, StartOutcome::Started);
     ASSERT_TRUE(waitForBlocks(*card, 1));
     EXPECT_GT(drainReadyBlocks(*card, state), 0);
     EXPECT_EQ(state.AdData(kCounterChannel, 1), 1);
+}
+
+TEST(HostDriver, LoadsTheLibraryItIsGivenWhereverItLies) {
+    // As a library in Windows' system folder is reached: the host beside the
+    // program, the library elsewhere, its path the host's argument.
+    HostFolder folder(QString{});
+    HostFolder elsewhere;
+    auto card = folder.driver();
+    card->setHostArguments({QDir::toNativeSeparators(elsewhere.library())});
+    Config config;
+    EXPECT_EQ(config.call(*card), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(config.name.data())), "Tovira SIM-17");
 }
 
 TEST(HostDriver, MissingLibraryOrExportIsFatalAsTheDirectBindingSaysIt) {
@@ -193,9 +300,7 @@ TEST(HostDriver, MissingLibraryOrExportIsFatalAsTheDirectBindingSaysIt) {
         EXPECT_EQ(message.rfind("无法加载驱动程序库 " + folder.library().toStdString() + "：", 0),
                   0)
             << message;
-        // dlopen's own reason.
-        EXPECT_NE(message.find("libtovira.so: cannot open shared object file"), std::string::npos)
-            << message;
+        EXPECT_NE(message.find(kNoLibraryReason), std::string::npos) << message;
     }
     HostFolder folder(QStringLiteral(PARTIAL_LIBRARY));
     auto card = folder.driver();
@@ -205,7 +310,7 @@ TEST(HostDriver, MissingLibraryOrExportIsFatalAsTheDirectBindingSaysIt) {
                   "驱动程序库 " + folder.library().toStdString() + " 中找不到函数 StopIntr：", 0),
               0)
         << message;
-    EXPECT_NE(message.find("undefined symbol: StopIntr"), std::string::npos) << message;
+    EXPECT_NE(message.find(kNoExportReason), std::string::npos) << message;
     // The host lives on: the function that is there still answers.
     EXPECT_EQ(Config().call(*card), 1);
 }
@@ -217,8 +322,11 @@ TEST(HostDriver, CrashInsideTheLibraryIsReportedAsACrash) {
     Config().call(*card);
     const qint64 pid = card->hostProcessId();
     const std::string message = fatalErrorText([&] { card->QueryBuf(); });
-    EXPECT_EQ(message, "驱动程序库 " + folder.library().toStdString() +
-                           " 在 QueryBuf 中崩溃：signal 11 (SEGV)");
+    EXPECT_EQ(message.rfind("驱动程序库 " + folder.library().toStdString() +
+                                " 在 QueryBuf 中崩溃：" + kCrashCause,
+                            0),
+              0U)
+        << message;
     EXPECT_TRUE(processGone(pid));
     // Later calls neither hang nor report again.
     EXPECT_EQ(card->StopIntr(), 0);
@@ -235,11 +343,11 @@ TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
             ++reports;
         });
         Config().call(*card);
-        ::kill(static_cast<pid_t>(card->hostProcessId()), SIGKILL);
+        killProcess(card->hostProcessId());
         // Nobody is calling: the event loop hears of it.
         EXPECT_TRUE(within(2s, [&] { return reports > 0; }));
         EXPECT_EQ(lostMessage,
-                  QStringLiteral("驱动程序主机 %1 意外结束：被信号 9 终止").arg(folder.host()));
+                  QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(folder.host(), kKilledCause));
         EXPECT_EQ(card->QueryBuf(), 0);
         EXPECT_EQ(reports, 1);
     }
@@ -247,13 +355,64 @@ TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
     int reports = 0;
     card->setHostLostHandler([&](const QString&) { ++reports; });
     Config().call(*card);
-    ::kill(static_cast<pid_t>(card->hostProcessId()), SIGKILL);
+    killProcess(card->hostProcessId());
     const std::string message = fatalErrorText([&] { card->QueryBuf(); });
-    EXPECT_EQ(
-        message,
-        QStringLiteral("驱动程序主机 %1 意外结束：被信号 9 终止").arg(folder.host()).toStdString());
+    EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 意外结束：%2")
+                           .arg(folder.host(), kKilledCause)
+                           .toStdString());
     QCoreApplication::processEvents();
     EXPECT_EQ(reports, 0) << "reported twice";
+}
+
+#if !defined(_WIN32)
+// Launchers as shell scripts, and a host stopped by a signal: Linux's own means.
+
+TEST(HostDriver, HostThatCannotBeRunIsNamedWithTheLaunchersWords) {
+    // Launchers that never get the host to answer, as a Wine without 32-bit
+    // support does (it ends at once with status 0 and says nothing with
+    // WINEDEBUG=-all); the last row is a "host" that is no host, run directly.
+    const struct {
+        const char* script;
+        const char* cause;
+        const char* stderrText = nullptr; // what must reach the program's stderr
+        bool launcher = true;
+    } rows[] = {
+        {"printf 'first words\\nwine: cannot run it\\n\\n' >&2; echo out; exit 3",
+         "退出，状态 3（最后的输出：wine: cannot run it）", "first words\nwine: cannot run it\n\n"},
+        {"echo 'launcher: no 32-bit loader'; exit 1",
+         "退出，状态 1（最后的输出：launcher: no 32-bit loader）"},
+        {"printf ab; exit 2", "退出，状态 2（最后的输出：ab）"},
+        {"exit 0", "退出，状态 0"},
+        {"kill -TERM $$", "被信号 15 终止"},
+        {"echo nonsense; exec sleep 30", "应答无法识别（最后的输出：nonsense）"},
+        {"echo 'not a host' >&2; exit 1", "退出，状态 1（最后的输出：not a host）", "not a host\n",
+         false},
+    };
+    for (const auto& row : rows) {
+        HostFolder folder;
+        const QString script = folder.dir.filePath(QStringLiteral("run"));
+        QFile file(script);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("#!/bin/sh\n") + row.script + '\n');
+        file.close();
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        const QString cause = QString::fromUtf8(row.cause);
+        const QString expected =
+            row.launcher ? QStringLiteral("无法通过 %1 运行驱动程序主机 %2：%3")
+                               .arg(script, folder.host(), cause)
+                         : QStringLiteral("无法运行驱动程序主机 %1：%2").arg(script, cause);
+        CapturedErrors errors;
+        HostDriver card(row.launcher ? folder.host() : script,
+                        row.launcher ? QStringList{script} : QStringList{}, folder.library(),
+                        {10s, 10s});
+        EXPECT_EQ(fatalErrorText([&] { Config().call(card); }), expected.toStdString())
+            << row.script;
+        EXPECT_EQ(card.hostProcessId(), 0) << row.script;
+        if (row.stderrText) {
+            EXPECT_TRUE(errors.text().contains(row.stderrText))
+                << row.script << ": " << errors.text().toStdString();
+        }
+    }
 }
 
 TEST(HostDriver, SilentHostTimesOutAndIsEnded) {
@@ -271,6 +430,8 @@ TEST(HostDriver, SilentHostTimesOutAndIsEnded) {
                            .toStdString());
     EXPECT_TRUE(processGone(pid));
 }
+
+#endif
 
 TEST(HostDriver, HostEndsWithTheProgramHoweverItEnds) {
     HostFolder folder;

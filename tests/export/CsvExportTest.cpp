@@ -1,7 +1,9 @@
 #include "CsvExport.h"
 
 #include "AcqState.h"
+#if !defined(_WIN32)
 #include "Unprivileged.h"
+#endif
 
 #include <QDir>
 #include <QFile>
@@ -19,8 +21,12 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -67,9 +73,15 @@ std::vector<std::string> splitLines(const std::string& bytes) {
 }
 
 int openHandleCount() {
+#if defined(_WIN32)
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return static_cast<int>(count);
+#else
     return static_cast<int>(QDir(QStringLiteral("/proc/self/fd"))
                                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
                                 .size());
+#endif
 }
 
 // Every element of the ring gets its own code (its element number), so a row
@@ -213,22 +225,45 @@ void PrintTo(const FailureCause& cause, std::ostream* os) {
 constexpr QFile::Permissions kOwnerRw = QFile::ReadOwner | QFile::WriteOwner;
 constexpr QFile::Permissions kOwnerRwx = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
+#if defined(_WIN32)
+// Data.csv open in another program that lets others read it but neither
+// write nor replace it, as a spreadsheet holds the file it shows. Sharing is
+// decided per handle, so a handle of this process stands for the other one.
+HANDLE g_heldFile = INVALID_HANDLE_VALUE;
+#else
 // A file size limit makes every write past it fail with an error, for root too.
 struct rlimit g_savedSizeLimit {};
+#endif
 
+// Which failures can be made depends on the system: Windows has file sharing
+// and a read-only attribute that stops everyone, Linux permission bits that
+// stop all but root and file size limits.
 const FailureCause kFailureCauses[] = {
-    {"ReadOnlyFile", true, true,
-     [](const QString& dir) { QFile::setPermissions(dataCsvPath(dir), QFile::ReadOwner); },
-     [](const QString& dir) { QFile::setPermissions(dataCsvPath(dir), kOwnerRw); }},
-    {"ReadOnlyFolder", true, true,
-     [](const QString& dir) { QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner); },
-     [](const QString& dir) { QFile::setPermissions(dir, kOwnerRwx); }},
     {"FolderNamedDataCsv", false, false,
      [](const QString& dir) {
          QDir(dir).mkdir(QStringLiteral("Data.csv"));
          writeBytes(dataCsvPath(dir) + QStringLiteral("/inside.txt"), "kept\n");
      },
      [](const QString& dir) { QDir(dataCsvPath(dir)).removeRecursively(); }},
+#if defined(_WIN32)
+    {"ReadOnlyFile", false, true,
+     [](const QString& dir) { QFile::setPermissions(dataCsvPath(dir), QFile::ReadOwner); },
+     [](const QString& dir) { QFile::setPermissions(dataCsvPath(dir), kOwnerRw); }},
+    {"HeldByAnotherProgram", false, true,
+     [](const QString& dir) {
+         g_heldFile =
+             CreateFileW(reinterpret_cast<const wchar_t*>(dataCsvPath(dir).utf16()), GENERIC_READ,
+                         FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+         ASSERT_NE(g_heldFile, INVALID_HANDLE_VALUE);
+     },
+     [](const QString&) { CloseHandle(g_heldFile); }},
+#else
+    {"ReadOnlyFile", true, true,
+     [](const QString& dir) { QFile::setPermissions(dataCsvPath(dir), QFile::ReadOwner); },
+     [](const QString& dir) { QFile::setPermissions(dataCsvPath(dir), kOwnerRw); }},
+    {"ReadOnlyFolder", true, true,
+     [](const QString& dir) { QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner); },
+     [](const QString& dir) { QFile::setPermissions(dir, kOwnerRwx); }},
     {"WriteError", false, true,
      [](const QString&) {
          std::signal(SIGXFSZ, SIG_IGN);
@@ -241,12 +276,14 @@ const FailureCause kFailureCauses[] = {
          setrlimit(RLIMIT_FSIZE, &g_savedSizeLimit);
          std::signal(SIGXFSZ, SIG_DFL);
      }},
+#endif
 };
 
 class SaveFailure : public ::testing::TestWithParam<FailureCause> {};
 
 TEST_P(SaveFailure, LeavesEarlierFileAloneThenRecovers) {
     const FailureCause& cause = GetParam();
+#if !defined(_WIN32)
     if (cause.stopsOnlyNonRoot && geteuid() == 0) {
         // Permission bits do not stop root: the case runs as a user they stop.
         const UnprivilegedRun run = runCurrentTestUnprivileged();
@@ -255,6 +292,7 @@ TEST_P(SaveFailure, LeavesEarlierFileAloneThenRecovers) {
         EXPECT_TRUE(run.passed) << run.output;
         return;
     }
+#endif
 
     AcqState state;
     fillWithTracers(state);
@@ -300,6 +338,8 @@ TEST(CsvExport, PathIsDataCsvInProgramDirectory) {
         {"/opt/multibuf", "/opt/multibuf/Data.csv"},
         {"/opt/multibuf/", "/opt/multibuf/Data.csv"},
         {"/", "/Data.csv"},
+        {"C:/MultiBuf", "C:/MultiBuf/Data.csv"},
+        {"C:/", "C:/Data.csv"},
     };
     for (const auto& [dir, expected] : cases)
         EXPECT_EQ(dataCsvPath(QString::fromUtf8(dir)), QString::fromUtf8(expected)) << dir;

@@ -1,0 +1,5 @@
+#include "LibrarySearch.h"
+
+QStringList librarySearchFolders(const QString& programDir) {
+    return {programDir};
+}

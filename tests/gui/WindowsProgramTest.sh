@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The Windows program folder (what a user unzips), run under 64-bit Wine on a
+# virtual display and used with xdotool as a person would:
+#   WindowsProgramTest.sh run <folder> <hold_file.exe> <win32 folder>
+#       start, stop, a new rate, start, stop, save: Data.csv beside
+#       multibuf.exe has 10000 rows with a continuous counter; then "退出"
+#       ends the program with status 0
+#   WindowsProgramTest.sh heldsave ...
+#       Data.csv held open by another Windows program without write or delete
+#       sharing, as a spreadsheet holds it: the save fails and leaves the file
+#       byte for byte and no other file; once it lets go, the save works
+#   WindowsProgramTest.sh nolibrary ...
+#       no tovira.dll anywhere: one message naming the library and the folders
+#       searched, then a non-zero status
+#   WindowsProgramTest.sh systemdll ...
+#       tovira.dll only in the Wine prefix's system folder: found there
+#   WindowsProgramTest.sh host32 ...
+#       the maker's route: the 32-bit simulated card through the 32-bit
+#       tovira-host.exe beside the program (needs Wine for 32-bit programs)
+# Every run must leave nothing of the program running. The folder is copied
+# first, so the build's own is never touched. Exits 77 (skipped) when a tool is
+# missing.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/window-lib.sh"
+mode="$1"
+folder="$2"
+holder="${3:-}"
+win32="${4:-}"
+
+require_window_tools
+command -v wine >/dev/null || skip "wine is missing (Debian packages wine and wine64)"
+[ -n "${WINEPREFIX:-}" ] || skip "no WINEPREFIX for the test's own Wine prefix"
+[ -f "$folder/multibuf.exe" ] || fail "no program folder at $folder"
+
+start_work
+cp -r "$folder/." "$work/"
+system_dll="$WINEPREFIX/drive_c/windows/system32/tovira.dll"
+case "$mode" in
+nolibrary) rm "$work/tovira.dll" ;;
+systemdll)
+    mv "$work/tovira.dll" "$system_dll"
+    on_exit "rm -f '$system_dll'"
+    ;;
+host32)
+    "$here/WinePrefix.sh" runs32 "$WINEPREFIX" "$win32/tovira-host.exe" ||
+        skip "this Wine cannot run 32-bit programs (Debian package wine32:i386)"
+    cp "$win32/tovira.dll" "$work/tovira.dll"
+    ;;
+esac
+start_display
+"$here/WinePrefix.sh" setup "$WINEPREFIX" >/dev/null
+
+# Windows' view of the work folder, as the program names it.
+windows_work="Z:${work//\//\\}"
+(cd "$work" && exec wine "$work/multibuf.exe") >"$work/program.log" 2>"$work/errors.log" &
+app=$!
+leftovers() { pgrep -af "$(basename "$work")" | grep -v -e "$$" -e pgrep || true; }
+
+if [ "$mode" = nolibrary ]; then
+    no_main_window
+    fatal_message "multibuf: 无法加载驱动程序库 $windows_work\\tovira.dll"
+    grep -qF "已查找：$windows_work；C:\\windows\\system32；" "$work/errors.log" ||
+        fail "the message does not say where the program looked: $(cat "$work/errors.log")"
+    finish nonzero
+fi
+
+find_main_window
+
+if [ "$mode" = heldsave ]; then
+    run_and_save 5000
+    cp "$work/Data.csv" "$work.saved"
+    on_exit "rm -f '$work.saved'"
+    ready="$work/held"
+    release="$work/release"
+    (cd "$work" && exec wine "$holder" "$windows_work\\Data.csv" "$windows_work\\held" \
+        "$windows_work\\release") >/dev/null 2>&1 &
+    hold=$!
+    within 20 test -e "$ready" || fail "the other program did not hold Data.csv"
+    click "${cmdStart[@]}"
+    sleep 1
+    click "${cmdStop[@]}"
+    sleep 0.3
+    files="$(ls -A "$work")"
+    click "${CmdSave[@]}"
+    sleep 1
+    cmp -s "$work/Data.csv" "$work.saved" || fail "a refused save changed Data.csv"
+    [ "$(ls -A "$work")" = "$files" ] ||
+        fail "a refused save left files behind: $(diff <(echo "$files") <(ls -A "$work"))"
+    touch "$release"
+    wait "$hold" || fail "the holding program failed"
+    click "${CmdSave[@]}"
+    within 10 eval '! cmp -s "$work/Data.csv" "$work.saved"' ||
+        fail "the save after the file was let go wrote nothing"
+    check_csv_header "$work/Data.csv"
+    click "${cmdExit[@]}"
+    finish 0
+fi
+
+run_and_save 5000
+check_csv "$work/Data.csv" 2
+click "${cmdExit[@]}"
+finish 0

@@ -118,7 +118,8 @@ void BM_Drain(benchmark::State& bench) {
     bench.counters["decimate_vs_memcpy"] = decimate / copy;
     bench.counters["drain_vs_memcpy"] = drain / copy;
     bench.counters["decimate_vs_memcpy_kept"] = decimate / copyKept;
-    bench.counters["decimate_vs_memcpy_moved"] = decimate / (blockBytes >= keptBytes ? copy : copyKept);
+    bench.counters["decimate_vs_memcpy_moved"] =
+        decimate / (blockBytes >= keptBytes ? copy : copyKept);
     bench.counters["block_us"] = 1e6 * decimate / n;
     bench.SetLabel(std::to_string(scans) + "-scan blocks, SampDiv " + std::to_string(div));
 }

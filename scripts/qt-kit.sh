@@ -186,8 +186,15 @@ kit_build() {
 # Configures the Windows build of the program against the kit, in $1, with
 # any further arguments; scripts/windows and scripts/test share the folder.
 kit_configure_program() {
-    local build="$1"
+    local build="$1" toolchain
     shift
-    cmake -S "$kit_root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$(kit_toolchain)" \
+    toolchain="$(kit_toolchain)"
+    # A build configured against another kit cannot switch toolchains: it
+    # starts afresh.
+    if [ -f "$build/CMakeCache.txt" ] &&
+        ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=$toolchain" "$build/CMakeCache.txt"; then
+        rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+    fi
+    cmake -S "$kit_root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }

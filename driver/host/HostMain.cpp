@@ -39,12 +39,28 @@ constexpr int kExitCrashed = 3;
 HANDLE g_in = INVALID_HANDLE_VALUE;
 HANDLE g_out = INVALID_HANDLE_VALUE;
 
+// One transfer on the channel, waited for. The program's pipes may have been
+// opened for overlapped I/O (Qt's are), and such a handle needs an OVERLAPPED
+// for every call, or a read may report completion before any data came; on a
+// handle without it the call simply completes at once.
+bool transfer(HANDLE handle, char* data, DWORD bytes, bool write, DWORD& done) {
+    thread_local HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    const BOOL started = write ? WriteFile(handle, data, bytes, nullptr, &overlapped)
+                               : ReadFile(handle, data, bytes, nullptr, &overlapped);
+    if (!started && GetLastError() != ERROR_IO_PENDING)
+        return false;
+    done = 0;
+    return GetOverlappedResult(handle, &overlapped, &done, TRUE) != 0;
+}
+
 class PipeChannel final : public HostChannel {
 public:
     bool read(char* data, std::size_t bytes) override {
         while (bytes > 0) {
             DWORD got = 0;
-            if (!ReadFile(g_in, data, static_cast<DWORD>(bytes), &got, nullptr) || got == 0)
+            if (!transfer(g_in, data, static_cast<DWORD>(bytes), false, got) || got == 0)
                 return false;
             data += got;
             bytes -= got;
@@ -54,7 +70,8 @@ public:
     bool write(const char* data, std::size_t bytes) override {
         while (bytes > 0) {
             DWORD put = 0;
-            if (!WriteFile(g_out, data, static_cast<DWORD>(bytes), &put, nullptr) || put == 0)
+            if (!transfer(g_out, const_cast<char*>(data), static_cast<DWORD>(bytes), true, put) ||
+                put == 0)
                 return false;
             data += put;
             bytes -= put;
@@ -93,9 +110,9 @@ LONG WINAPI reportCrash(EXCEPTION_POINTERS* info) {
                   static_cast<unsigned long>(record->ExceptionCode),
                   record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION ? " (access violation)" : "",
                   record->ExceptionAddress);
-    const std::string reply = hostproto::textReply(hostproto::kCrashed, callInProgress(), reason);
+    std::string reply = hostproto::textReply(hostproto::kCrashed, callInProgress(), reason);
     DWORD put = 0;
-    WriteFile(g_out, reply.data(), static_cast<DWORD>(reply.size()), &put, nullptr);
+    transfer(g_out, reply.data(), static_cast<DWORD>(reply.size()), true, put);
     // Ends here, before any debugger or crash dialog could start.
     TerminateProcess(GetCurrentProcess(), kExitCrashed);
     return EXCEPTION_EXECUTE_HANDLER;

@@ -63,6 +63,13 @@ public:
     /// Blocks lost to a full queue since the last start.
     std::int64_t droppedBlocks() const { return m_queue.dropped(); }
 
+    /// Lets go of the acquisition thread without waiting for it: for a process
+    /// that is ending, where the system has already stopped it.
+    void abandon() {
+        if (m_thread.joinable())
+            m_thread.detach();
+    }
+
 private:
     using Clock = std::chrono::steady_clock;
 

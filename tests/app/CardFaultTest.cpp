@@ -154,7 +154,9 @@ TEST(CardFaults, TheCardNameIsShownAsReported) {
         QByteArray value;
         QString shown;
     } rows[] = {
+#if !defined(_WIN32) // Windows cannot hold a variable with an empty value.
         {"TOVIRA_SIM_NAME", "", ""},
+#endif
         {"TOVIRA_SIM_NAME", "PCI-17", "PCI-17"},
         {"TOVIRA_SIM_NAME_FILL", "201", alphabet201}, // no zero byte in the buffer at all
         {"TOVIRA_SIM_NAME_FILL", "200", alphabet201.left(200)},

@@ -24,7 +24,8 @@ TEST_P(EndToEnd, TheSimulatedCardFillsTheRingWithoutGaps) {
     LibraryDriver card(LibraryDriver::besideProgram(QStringLiteral(SIM_LIBRARY_DIR)));
     QStringList fatals;
     FrmMultiBuf form(card, [&](const QString& m) { fatals << m; });
-    form.findChild<QLineEdit*>(QStringLiteral("txtSampFreq"))->setText(QString::fromLatin1(GetParam()));
+    form.findChild<QLineEdit*>(QStringLiteral("txtSampFreq"))
+        ->setText(QString::fromLatin1(GetParam()));
     form.cmdStart_Click();
     ASSERT_TRUE(form.timerRunning());
     QTest::qWait(1000);
@@ -61,7 +62,8 @@ TEST(EndToEndSave, TheCounterColumnIsContinuousFromFirstRowToLast) {
     QFile file(folder.filePath(QStringLiteral("Data.csv")));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().split('\n');
-    ASSERT_EQ(lines.size(), 10003); // title, header, 10000 rows, and the empty rest after the last CR LF
+    ASSERT_EQ(lines.size(),
+              10003); // title, header, 10000 rows, and the empty rest after the last CR LF
     EXPECT_EQ(lines[1], ",\"CH1\",\"CH2\",\"CH3\",\"CH4\"\r");
     EXPECT_TRUE(lines.back().isEmpty());
     int previous = -1;

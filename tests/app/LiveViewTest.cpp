@@ -4,13 +4,15 @@
 
 #include <QFile>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QToolButton>
 
 namespace {
 
-QString readout(const Window& w) { return w.get<QPlainTextEdit>("TxtADResult")->toPlainText(); }
+QString readout(const Window& w) {
+    return w.get<QPlainTextEdit>("TxtADResult")->toPlainText();
+}
 
 void clickUp(const Window& w, const char* upDown) {
     QTest::mouseClick(w.get<UpDown>(upDown)->upButton(), Qt::LeftButton);
@@ -37,7 +39,8 @@ TEST(Tick, RefreshesPlotAndTheChosenReadoutOncePerTick) {
     EXPECT_EQ(w.card.count("ADResult"), 2);
     EXPECT_EQ(w.text("lblBlock"), QStringLiteral("采集缓冲区个数 2       采集数据指针: 1000"));
     // Averages are the default; they leave the single-value label alone.
-    EXPECT_TRUE(readout(w).startsWith(QStringLiteral("最新采集平均值:\n"))) << readout(w).toStdString();
+    EXPECT_TRUE(readout(w).startsWith(QStringLiteral("最新采集平均值:\n")))
+        << readout(w).toStdString();
     EXPECT_TRUE(readout(w).contains(QStringLiteral("Ch 1=03E9   V: -2.556")));
     EXPECT_EQ(w.text("LabCurChnADVal"), "0V");
     // The plot shows the newest 200 points of channel 1.

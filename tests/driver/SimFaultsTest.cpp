@@ -59,7 +59,9 @@ TEST_F(SimFaultsTest, NameFaultsFillTheWhole201BytesAndNothingPast) {
         QByteArray value;
         std::string name; // the bytes before the first zero, or all 201
     } rows[] = {
+#if !defined(_WIN32) // Windows cannot hold a variable with an empty value.
         {"TOVIRA_SIM_NAME", "", ""},
+#endif
         {"TOVIRA_SIM_NAME", QByteArray(300, 'Q'), std::string(201, 'Q')},
         {"TOVIRA_SIM_NAME_FILL", "3", "ABC"},
         {"TOVIRA_SIM_NAME_FILL", "-4", ""},

@@ -68,7 +68,7 @@ runs32() {
 services_up() {
     local pid
     for pid in $(pgrep -f 'services\.exe' || true); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+        { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
             return 0
     done
     return 1

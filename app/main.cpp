@@ -14,7 +14,8 @@ int main(int argc, char* argv[]) {
     // One message, on screen and on standard error, then the program ends
     // with a non-zero status.
     auto onFatal = [&failed](const QString& message) {
-        std::fprintf(stderr, "multibuf: %s\n", message.toLocal8Bit().constData());
+        // UTF-8 everywhere: Windows' ANSI code page may not hold the text.
+        std::fprintf(stderr, "multibuf: %s\n", message.toUtf8().constData());
         std::fflush(stderr);
         if (!failed) {
             // The message quotes paths and the system's words: never markup.

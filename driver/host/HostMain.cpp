@@ -42,8 +42,15 @@ HANDLE g_out = INVALID_HANDLE_VALUE;
 // One transfer on the channel, waited for. The program's pipes may have been
 // opened for overlapped I/O (Qt's are), and such a handle needs an OVERLAPPED
 // for every call, or a read may report completion before any data came; on a
-// handle without it the call simply completes at once.
+// pipe without it the call simply completes at once. Anything else (a file,
+// when a tool feeds the host one) is read as usual, from where it stands: an
+// OVERLAPPED would say where in the file.
 bool transfer(HANDLE handle, char* data, DWORD bytes, bool write, DWORD& done) {
+    done = 0;
+    if (GetFileType(handle) != FILE_TYPE_PIPE) {
+        return (write ? WriteFile(handle, data, bytes, &done, nullptr)
+                      : ReadFile(handle, data, bytes, &done, nullptr)) != 0;
+    }
     thread_local HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     OVERLAPPED overlapped{};
     overlapped.hEvent = event;
@@ -51,7 +58,6 @@ bool transfer(HANDLE handle, char* data, DWORD bytes, bool write, DWORD& done) {
                                : ReadFile(handle, data, bytes, nullptr, &overlapped);
     if (!started && GetLastError() != ERROR_IO_PENDING)
         return false;
-    done = 0;
     return GetOverlappedResult(handle, &overlapped, &done, TRUE) != 0;
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The Windows program folder (what a user unzips), run under 64-bit Wine on a
-# virtual display and used with xdotool as a person would:
+# The Windows program folder (what a user unzips), run under 64-bit Wine on
+# its prefix's virtual display and used with xdotool as a person would:
 #   WindowsProgramTest.sh run <folder> <hold_file.exe> <win32 folder>
 #       start, stop, a new rate, start, stop, save: Data.csv beside
 #       multibuf.exe has 10000 rows with a continuous counter; then "退出"
@@ -43,13 +43,15 @@ systemdll)
     on_exit "rm -f '$system_dll'"
     ;;
 host32)
-    "$here/WinePrefix.sh" runs32 "$WINEPREFIX" "$win32/tovira-host.exe" ||
+    bash "$here/WinePrefix.sh" runs32 "$WINEPREFIX" "$win32/tovira-host.exe" ||
         skip "this Wine cannot run 32-bit programs (Debian package wine32:i386)"
     cp "$win32/tovira.dll" "$work/tovira.dll"
     ;;
 esac
-start_display
-"$here/WinePrefix.sh" setup "$WINEPREFIX" >/dev/null
+# Wine draws on the display its prefix's desktop came up with: the prefix's own.
+DISPLAY="$(bash "$here/WinePrefix.sh" display "$WINEPREFIX")" || fail "no display for $WINEPREFIX"
+export DISPLAY
+bash "$here/WinePrefix.sh" setup "$WINEPREFIX" >/dev/null
 
 # Windows' view of the work folder, as the program names it.
 windows_work="Z:${work//\//\\}"

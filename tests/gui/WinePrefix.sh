@@ -11,8 +11,13 @@
 #       status 0 when this Wine runs 32-bit programs; otherwise prints why,
 #       then Wine's own last words, and ends with status 1. Found out once,
 #       then kept beside the prefix until cleanup
+#   WinePrefix.sh display <prefix>
+#       gives the prefix a virtual display of its own (an Xvfb, until
+#       cleanup) and prints its number: for Windows programs that show
+#       windows, which Wine draws on the display its desktop process started
+#       with, the first time the server came up. Call it before setup
 #   WinePrefix.sh cleanup <prefix>
-#       ends its wineserver and forgets what runs32 found out
+#       ends its wineserver and display, and forgets what runs32 found out
 # Without Wine there is nothing to do: the tests that need it skip.
 set -euo pipefail
 action="$1"
@@ -63,6 +68,13 @@ runs32() {
     cat "$verdict" 2>/dev/null || probe
 }
 
+# The prefix's own display, if it has one.
+display_file="$WINEPREFIX.display"
+own_display() {
+    [ -s "$display_file" ] && kill -0 "$(sed -n 2p "$display_file")" 2>/dev/null &&
+        echo ":$(head -n 1 "$display_file")"
+}
+
 # Whether the prefix's service processes run, which they do while its server
 # is up.
 services_up() {
@@ -82,7 +94,7 @@ setup)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         # No display is needed, and none is asked for.
-        DISPLAY= wineboot --init >/dev/null 2>&1
+        DISPLAY= wineboot --init >/dev/null 2>&1 9>&-
         wineserver -w
     fi
     if ! services_up; then
@@ -91,8 +103,9 @@ setup)
         # for as long as the server runs: so that is nothing, not a test's
         # pipe, which its runner would wait on for ever.
         wineserver -k 2>/dev/null || true
-        wineserver -p </dev/null >/dev/null 2>&1
-        DISPLAY= wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+        # Nor may they hold the lock.
+        wineserver -p </dev/null >/dev/null 2>&1 9>&-
+        DISPLAY="$(own_display || true)" wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
     fi
     flock -u 9
     echo "Wine prefix ready: $WINEPREFIX"
@@ -109,8 +122,34 @@ runs32)
     echo "$answer"
     exit 1
     ;;
+display)
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    exec 9>"$WINEPREFIX.lock"
+    flock 9
+    if ! own_display >/dev/null; then
+        # Its own session, and nothing of the caller's output, so that CTest
+        # does not wait for it as part of the test that started it.
+        # Nor the lock, which it would hold for as long as it runs.
+        setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file.new" \
+            </dev/null >/dev/null 2>&1 9>&- &
+        echo "$!" >"$display_file.pid"
+        for _ in $(seq 200); do
+            grep -q . "$display_file.new" 2>/dev/null && break
+            sleep 0.05
+        done
+        grep -q . "$display_file.new" || { echo "Xvfb did not start" >&2; exit 1; }
+        # A server that came up without this display must come up again.
+        wineserver -k 2>/dev/null || true
+        { head -n 1 "$display_file.new"; cat "$display_file.pid"; } >"$display_file"
+        rm -f "$display_file.new" "$display_file.pid"
+    fi
+    own_display
+    ;;
 cleanup)
     wineserver -k 2>/dev/null || true
-    rm -f "$verdict" "$WINEPREFIX.lock"
+    if [ -s "$display_file" ]; then
+        kill "$(sed -n 2p "$display_file")" 2>/dev/null || true
+    fi
+    rm -f "$verdict" "$WINEPREFIX.lock" "$display_file"
     ;;
 esac

@@ -10,6 +10,10 @@ export WINEPREFIX="$1" WINEDEBUG="${WINEDEBUG:--all}"
 dirs="$2"
 shift 2
 bash "$(dirname "$0")/../gui/WinePrefix.sh" setup "$WINEPREFIX" >/dev/null
+# A prefix with a display of its own draws there.
+if [ -s "$WINEPREFIX.display" ]; then
+    export DISPLAY=":$(head -n 1 "$WINEPREFIX.display")"
+fi
 WINEPATH="Z:${dirs//:/;Z:}"
 export WINEPATH="${WINEPATH//\//\\}"
 exec wine "$@"

@@ -17,6 +17,9 @@
 #   WindowsProgramTest.sh host32 ...
 #       the maker's route: the 32-bit simulated card through the 32-bit
 #       tovira-host.exe beside the program (needs Wine for 32-bit programs)
+#   WindowsProgramTest.sh host32killed ...
+#       the same route, with multibuf.exe killed outright while acquisition
+#       runs: its host ends within 2 seconds
 # Every run must leave nothing of the program running. The folder is copied
 # first, so the build's own is never touched. Exits 77 (skipped) when a tool is
 # missing.
@@ -42,7 +45,7 @@ systemdll)
     mv "$work/tovira.dll" "$system_dll"
     on_exit "rm -f '$system_dll'"
     ;;
-host32)
+host32*)
     bash "$here/WinePrefix.sh" runs32 "$WINEPREFIX" "$win32/tovira-host.exe" ||
         skip "this Wine cannot run 32-bit programs (Debian package wine32:i386)"
     cp "$win32/tovira.dll" "$work/tovira.dll"
@@ -97,6 +100,22 @@ if [ "$mode" = heldsave ]; then
     check_csv_header "$work/Data.csv"
     click "${cmdExit[@]}"
     finish 0
+fi
+
+if [ "$mode" = host32killed ]; then
+    click "${cmdStart[@]}"
+    within 10 eval 'pgrep -f "$(basename "$work").*tovira-host.exe" >/dev/null' ||
+        fail "no card host running"
+    sleep 1
+    kill -KILL "$app"
+    wait "$app" 2>/dev/null || true
+    app=""
+    killed=$(date +%s%N)
+    within 2 eval '! pgrep -f "$(basename "$work").*tovira-host.exe" >/dev/null' ||
+        fail "the card host outlived the program by 2 seconds: $(leftovers)"
+    echo "host gone $((($(date +%s%N) - killed) / 1000000)) ms after the program was killed"
+    echo "PASSED ($mode)"
+    exit 0
 fi
 
 run_and_save 5000

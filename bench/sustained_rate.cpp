@@ -301,13 +301,16 @@ int main(int argc, char* argv[]) {
     QElapsedTimer wall;
     wall.start();
 
+    // The run ends at the press of "停止采集", not when the event loop has
+    // wound down (which takes a while longer under Wine).
+    double elapsed = 0.0;
     QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &window, [&] {
+        elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
         control<QPushButton>(window, "cmdStop")->click();
         QCoreApplication::quit();
     });
     QApplication::exec();
 
-    const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     const double cpu = processCpuSeconds() - cpuAtStart;
     const double uiCpu = threadCpuSeconds() - uiCpuAtStart;
     const AcqState& s = window.state();

@@ -114,6 +114,10 @@ if [ "$mode" = host32killed ]; then
     within 2 eval '! pgrep -f "$(basename "$work").*tovira-host.exe" >/dev/null' ||
         fail "the card host outlived the program by 2 seconds: $(leftovers)"
     echo "host gone $((($(date +%s%N) - killed) / 1000000)) ms after the program was killed"
+    # Its window goes with its connection to the display; the next run must
+    # not find it.
+    within 5 eval '[ -z "$(xdotool search --name "$caption" 2>/dev/null || true)" ]' ||
+        fail "the killed program's window is still there"
     echo "PASSED ($mode)"
     exit 0
 fi

@@ -95,7 +95,7 @@ kit_build() {
     work="$kit.work"
     src="$work/qtbase-$version"
     echo "qt-kit: building Qt $version for 64-bit Windows into $kit"
-    echo "qt-kit: the first build takes about 30 minutes on 2 cores; later runs reuse the kit"
+    echo "qt-kit: the first build takes about 15 to 30 minutes on 2 cores; later runs reuse the kit"
     rm -f "$kit/multibuf-kit-complete"
     mkdir -p "$work" "$kit"
 

@@ -130,7 +130,8 @@ display)
         # Its own session, and nothing of the caller's output, so that CTest
         # does not wait for it as part of the test that started it.
         # Nor the lock, which it would hold for as long as it runs.
-        setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file.new" \
+        # -noreset, as in window-lib.sh: tests come and go as its clients.
+        setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$display_file.new" \
             </dev/null >/dev/null 2>&1 9>&- &
         echo "$!" >"$display_file.pid"
         for _ in $(seq 200); do

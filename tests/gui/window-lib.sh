@@ -11,7 +11,7 @@ skip() {
 
 fail() {
     echo "FAILED: $*" >&2
-    for log in program.log errors.log; do
+    for log in program.log errors.log xvfb.log; do
         if [ -s "${work:-}/$log" ]; then
             echo "--- $log:" >&2
             cat "$work/$log" >&2
@@ -55,8 +55,13 @@ start_work() {
 }
 
 # A display number of Xvfb's own choosing, so parallel runs never collide.
+# -noreset: by default the server resets each time its last client leaves,
+# and a reset drops every connection still being set up. xdotool polls for
+# the window while the program starts, so the program's own connection could
+# be dropped, and it ended with "could not connect to display" (about one run
+# in ten with four tests at once).
 start_display() {
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
     xvfb=$!
     for _ in $(seq 200); do
         grep -q . "$work/display" 2>/dev/null && break

@@ -1,10 +1,10 @@
 #include "CardSetup.h"
 
 #include "AcqState.h"
-#include "AdDriver.h"
-#include "FatalError.h"
-#include "NumberParse.h"
-#include "ToviraApi.h"
+#include "base/FatalError.h"
+#include "base/NumberParse.h"
+#include "driver/AdDriver.h"
+#include "driver/ToviraApi.h"
 
 #include <array>
 #include <string>

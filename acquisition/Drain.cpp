@@ -1,7 +1,7 @@
 #include "Drain.h"
 
 #include "AcqState.h"
-#include "AdDriver.h"
+#include "driver/AdDriver.h"
 
 #include <algorithm>
 

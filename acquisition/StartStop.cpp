@@ -1,8 +1,8 @@
 #include "StartStop.h"
 
 #include "AcqState.h"
-#include "AdDriver.h"
-#include "NumberParse.h"
+#include "base/NumberParse.h"
+#include "driver/AdDriver.h"
 
 // Fixed start arguments whose meaning belongs to the card library.
 namespace {
@@ -42,8 +42,8 @@ StartResult startAcquisition(AdDriver& driver, AcqState& state, std::string_view
         return {StartOutcome::InitFailed, driver.GetLastADError()};
 
     state.AdBuf.assign(static_cast<std::size_t>(state.ChnCount) * state.PointsPerBuf + 2, 0);
-    if (driver.StartIntr(kStartArg1, state.PointsPerBuf, kStartArg3, state.ChnCount,
-                         state.SampFreq, kStartArg6, kStartArg7) == 0)
+    if (driver.StartIntr(kStartArg1, state.PointsPerBuf, kStartArg3, state.ChnCount, state.SampFreq,
+                         kStartArg6, kStartArg7) == 0)
         return {StartOutcome::StartFailed, driver.GetLastADError()};
 
     state.AdData.fill(state.ChnCount, state.AdZero);
@@ -65,4 +65,6 @@ std::string startFailureText(const StartResult& result) {
     return {};
 }
 
-void stopAcquisition(AdDriver& driver) { driver.StopIntr(); }
+void stopAcquisition(AdDriver& driver) {
+    driver.StopIntr();
+}

@@ -1,14 +1,14 @@
 #include "FrmMultiBuf.h"
 
-#include "AdDriver.h"
-#include "CardSetup.h"
-#include "CsvExport.h"
-#include "Drain.h"
-#include "NumberText.h"
-#include "StartStop.h"
-#include "StatusText.h"
-#include "UpDown.h"
-#include "WavePlot.h"
+#include "acquisition/CardSetup.h"
+#include "acquisition/Drain.h"
+#include "acquisition/StartStop.h"
+#include "display/NumberText.h"
+#include "display/StatusText.h"
+#include "display/UpDown.h"
+#include "display/WavePlot.h"
+#include "driver/AdDriver.h"
+#include "export/CsvExport.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

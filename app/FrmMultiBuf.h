@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AcqState.h"
-#include "Readouts.h"
+#include "acquisition/AcqState.h"
+#include "display/Readouts.h"
 
 #include <QWidget>
 
@@ -66,7 +66,7 @@ private:
     FatalHandler m_onFatal;
     QString m_saveFolder;
     AcqState m_state;
-    InstantReadout m_instant;   // reused text buffers: a tick allocates nothing
+    InstantReadout m_instant; // reused text buffers: a tick allocates nothing
     std::string m_averageText;
 
     QGroupBox* Frame1 = nullptr;

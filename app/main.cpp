@@ -1,5 +1,5 @@
-#include "CardRoute.h"
 #include "FrmMultiBuf.h"
+#include "driver/CardRoute.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -7,8 +7,12 @@
 
 namespace {
 
-bool isIgnored(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isIgnored(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // from_chars reports out_of_range without a value; the magnitude decides
 // whether the number overflowed (infinity) or underflowed (zero).
@@ -93,9 +97,8 @@ double parseLeadingNumber(std::string_view text) {
     if (exponent != 0)
         number += 'e' + std::to_string(exponent);
     double value = 0.0;
-    const auto [ptr, ec] =
-        std::from_chars(number.data(), number.data() + number.size(), value,
-                        std::chars_format::general);
+    const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value,
+                                           std::chars_format::general);
     if (ec == std::errc::result_out_of_range)
         return outOfRangeValue(
             std::string_view(s).substr(mantissaStart, mantissaEnd - mantissaStart), exponent,

@@ -5,9 +5,9 @@
 // ratio holds on a busy machine and a slow disk; the save should stay within
 // 1.5 times the reference. The folder is TMPDIR's. BM_FormatOnly shows the
 // in-memory share.
-#include "AcqState.h"
 #include "BenchSupport.h"
-#include "CsvExport.h"
+#include "acquisition/AcqState.h"
+#include "export/CsvExport.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -15,10 +15,10 @@
 // The bar: at most 2 times that memcpy.
 // 500-scan blocks are kept whole (SampDiv 1, 10000 scans/s and up); 100-scan
 // blocks keep one scan in 7 (about 1430 scans/s).
-#include "AcqState.h"
 #include "BenchSupport.h"
-#include "Drain.h"
-#include "IdleCard.h"
+#include "acquisition/AcqState.h"
+#include "acquisition/Drain.h"
+#include "tests/support/IdleCard.h"
 
 #include <benchmark/benchmark.h>
 

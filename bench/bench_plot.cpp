@@ -14,8 +14,8 @@
 // iteration draws a newer trace: the signal moves on by the 1000 scans that
 // one tick brings at the default 20000 scans per second.
 #include "BenchSupport.h"
-#include "TraceRaster.h"
-#include "WavePlot.h"
+#include "display/TraceRaster.h"
+#include "display/WavePlot.h"
 
 #include <QImage>
 #include <QPainter>

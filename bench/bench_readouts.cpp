@@ -7,10 +7,10 @@
 //   show_*       the same plus handing the text to a QPlainTextEdit set up as
 //                the window's TxtADResult, which is what the window's
 //                ShowAverageValues / ShowInstantValues do
-#include "AcqState.h"
 #include "BenchSupport.h"
-#include "Drain.h"
-#include "Readouts.h"
+#include "acquisition/AcqState.h"
+#include "acquisition/Drain.h"
+#include "display/Readouts.h"
 
 #include <QPlainTextEdit>
 

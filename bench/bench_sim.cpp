@@ -2,7 +2,7 @@
 // one block, as its acquisition thread does for every block. At 1,000,000
 // scans per second the card makes 17 million codes a second;
 // core_share_at_1M is the part of one core that this takes.
-#include "SignalGenerator.h"
+#include "driver/sim/SignalGenerator.h"
 
 #include <benchmark/benchmark.h>
 

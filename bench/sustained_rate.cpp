@@ -27,12 +27,13 @@
 //   memory             resident set at load, before and after the run, and
 //                      the peak
 //   start-up           process start to the window's first repaint
-#include "FrmMultiBuf.h"
-#include "HostDriver.h"
-#include "LibraryDriver.h"
 #include "ProcessStats.h"
-#include "SimToolsApi.h"
-#include "UpDown.h"
+#include "app/FrmMultiBuf.h"
+#include "display/UpDown.h"
+#include "driver/HostDriver.h"
+#include "driver/LibraryDriver.h"
+#include "driver/host/HostProtocol.h"
+#include "driver/sim/SimToolsApi.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -48,6 +49,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -208,6 +211,126 @@ std::string fixed(double v, int decimals = 2) {
     return text;
 }
 
+struct Options {
+    const char* rate = "1000000";
+    int xnum = 32000;
+    int channel = 1;
+    double seconds = 60.0;
+    std::string route = "direct";
+};
+
+Options readOptions(int argc, char* argv[]) {
+    Options o;
+    if (argc > 1)
+        o.rate = argv[1];
+    if (argc > 2)
+        o.xnum = std::atoi(argv[2]);
+    if (argc > 3)
+        o.channel = std::atoi(argv[3]);
+    if (argc > 4)
+        o.seconds = std::atof(argv[4]);
+    if (argc > 5)
+        o.route = argv[5];
+    return o;
+}
+
+// The card by the chosen route, and the tool's own question to it: how many
+// blocks it dropped. The program never asks the card for its losses; this
+// tool does, from the same loaded library or through the same host.
+struct Card {
+    std::unique_ptr<AdDriver> driver;
+    std::function<long long()> droppedBlocks;
+};
+
+Card openCard(const std::string& route) {
+    // The card library is the one in the program's folder, as the program binds it.
+    const QString programDir = QStringLiteral(MULTIBUF_PROGRAM_DIR);
+    Card card;
+    if (route == "direct") {
+        card.driver = std::make_unique<LibraryDriver>(LibraryDriver::besideProgram(programDir));
+        auto library = std::make_shared<QLibrary>(LibraryDriver::besideProgram(programDir));
+        const auto dropped =
+            reinterpret_cast<SimDroppedBlocksFn>(library->resolve(kSimDroppedBlocksExport));
+        if (dropped == nullptr) {
+            std::fprintf(stderr, "sustained_rate: %s\n", qPrintable(library->errorString()));
+            std::exit(2);
+        }
+        card.droppedBlocks = [library, dropped] { return dropped(); };
+    } else if (route == "host" || route == "wine") {
+        const bool wine = route == "wine";
+        const QString dir = wine ? QStringLiteral(MULTIBUF_WIN32_DIR) : programDir;
+        auto host = std::make_unique<HostDriver>(
+            dir + (wine ? QStringLiteral("/tovira-host.exe") : QStringLiteral("/tovira-host")),
+            wine ? QStringList{QStringLiteral("wine")} : QStringList{},
+            dir + (wine ? QStringLiteral("/tovira.dll") : QStringLiteral("/libtovira.so")));
+        HostDriver* asked = host.get();
+        card.droppedBlocks = [asked] {
+            std::string request;
+            hostproto::putU32(request, hostproto::kSimDroppedBlocks);
+            const std::string reply = asked->ask(request, 8, kSimDroppedBlocksExport);
+            if (reply.empty())
+                return -1LL;
+            return static_cast<long long>(std::uint64_t{hostproto::getU32(reply.data())} |
+                                          std::uint64_t{hostproto::getU32(reply.data() + 4)} << 32);
+        };
+        card.driver = std::move(host);
+    } else {
+        std::fprintf(stderr, "sustained_rate: route is direct, host or wine, not %s\n",
+                     route.c_str());
+        std::exit(2);
+    }
+    return card;
+}
+
+// What a run measured, for the report.
+struct Figures {
+    double startupMs = 0.0;
+    double mainToShownMs = 0.0;
+    long rssAtLoad = 0;
+    long peakAtLoad = 0;
+    long rssAtStart = 0;
+    double elapsed = 0.0;
+    double cpu = 0.0;
+    double uiCpu = 0.0;
+    long long dropped = 0;
+};
+
+void report(const Options& o, const Figures& f, const FrmMultiBuf& window, const TickWatch& watch,
+            const std::vector<double>& paints) {
+    const AcqState& s = window.state();
+    // Below 10000 scans/s the card runs at 10000 and the drain thins them out.
+    const double expected = s.SampFreq * f.elapsed / std::max(1, s.PointsPerBuf);
+    const Percentiles tick = percentiles(watch.ticks());
+    const Percentiles paint = percentiles(paints);
+
+    std::printf("sustained_rate: %s scans/s, XNum %d, channel %d, %.0f s, %s\n", o.rate, o.xnum,
+                o.channel, o.seconds, o.route.c_str());
+    printLine("startup_ms", fixed(f.startupMs, 0) + " (process start to first repaint; " +
+                                fixed(f.mainToShownMs, 0) + " from main)");
+    printLine("rss_at_load_kb", std::to_string(f.rssAtLoad));
+    printLine("peak_rss_at_load_kb", std::to_string(f.peakAtLoad));
+    printLine("seconds", fixed(f.elapsed, 1));
+    printLine("blocks_received", std::to_string(s.BlockTotal));
+    printLine("blocks_expected", fixed(expected, 0));
+    printLine("blocks_dropped", std::to_string(f.dropped));
+    printLine("gaps_or_repeats", std::to_string(watch.breaks()));
+    printLine("ticks", std::to_string(watch.ticks().size()) + " (" +
+                           std::to_string(watch.ticksWithData()) + " with blocks)");
+    printLine("tick_median_ms", fixed(tick.median, 3));
+    printLine("tick_p99_ms", fixed(tick.p99, 3));
+    printLine("tick_max_ms", fixed(tick.max, 3));
+    printLine("repaints", std::to_string(paints.size()));
+    printLine("paint_median_ms", fixed(paint.median, 3));
+    printLine("paint_p99_ms", fixed(paint.p99, 3));
+    printLine("paint_max_ms", fixed(paint.max, 3));
+    printLine("cpu_percent", fixed(100.0 * f.cpu / f.elapsed, 1));
+    printLine("ui_thread_cpu_percent", fixed(100.0 * f.uiCpu / f.elapsed, 1));
+    printLine("rss_start_kb", std::to_string(f.rssAtStart));
+    printLine("rss_end_kb", std::to_string(residentKb()));
+    printLine("peak_rss_kb", std::to_string(peakResidentKb()));
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -219,67 +342,28 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
-
-    const char* const rate = argc > 1 ? argv[1] : "1000000";
-    const int xnum = argc > 2 ? std::atoi(argv[2]) : 32000;
-    const int channel = argc > 3 ? std::atoi(argv[3]) : 1;
-    const double seconds = argc > 4 ? std::atof(argv[4]) : 60.0;
-    const std::string route = argc > 5 ? argv[5] : "direct";
+    const Options o = readOptions(argc, argv);
 
     TimingApplication app(argc, argv);
-    // The card library is the one in the program's folder, as the program binds it.
-    const QString programDir = QStringLiteral(MULTIBUF_PROGRAM_DIR);
-    const QString win32Dir = QStringLiteral(MULTIBUF_WIN32_DIR);
-    std::unique_ptr<AdDriver> driver;
-    HostDriver* host = nullptr;
-    if (route == "direct") {
-        driver = std::make_unique<LibraryDriver>(LibraryDriver::besideProgram(programDir));
-    } else if (route == "host" || route == "wine") {
-        const bool wine = route == "wine";
-        const QString dir = wine ? win32Dir : programDir;
-        auto hosted = std::make_unique<HostDriver>(
-            dir + (wine ? QStringLiteral("/tovira-host.exe") : QStringLiteral("/tovira-host")),
-            wine ? QStringList{QStringLiteral("wine")} : QStringList{},
-            dir + (wine ? QStringLiteral("/tovira.dll") : QStringLiteral("/libtovira.so")));
-        host = hosted.get();
-        driver = std::move(hosted);
-    } else {
-        std::fprintf(stderr, "sustained_rate: route is direct, host or wine, not %s\n",
-                     route.c_str());
-        return 2;
-    }
-    FrmMultiBuf window(*driver, [](const QString& message) {
+    Card card = openCard(o.route);
+    FrmMultiBuf window(*card.driver, [](const QString& message) {
         std::fprintf(stderr, "sustained_rate: the program failed: %s\n",
                      message.toLocal8Bit().constData());
         std::exit(1);
     });
 
-    // The program never asks the card for its losses; this tool does, from the
-    // same loaded library or through the same host.
-    QLibrary card(LibraryDriver::besideProgram(programDir));
-    SimDroppedBlocksFn directDropped = nullptr;
-    if (host == nullptr) {
-        directDropped = reinterpret_cast<SimDroppedBlocksFn>(card.resolve(kSimDroppedBlocksExport));
-        if (directDropped == nullptr) {
-            std::fprintf(stderr, "sustained_rate: %s\n", qPrintable(card.errorString()));
-            return 2;
-        }
-    }
-    const auto droppedBlocks = [&] {
-        return host != nullptr ? host->SimDroppedBlocks() : directDropped();
-    };
-
+    Figures f;
     window.show();
     while (app.firstPaint == Clock::time_point{})
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    const double startupMs = 1e3 * secondsSinceProcessStart();
-    const double mainToShownMs = msSince(mainStart, app.firstPaint);
-    const long rssAtLoad = residentKb();
-    const long peakAtLoad = peakResidentKb();
+    f.startupMs = 1e3 * secondsSinceProcessStart();
+    f.mainToShownMs = msSince(mainStart, app.firstPaint);
+    f.rssAtLoad = residentKb();
+    f.peakAtLoad = peakResidentKb();
 
-    control<QLineEdit>(window, "txtSampFreq")->setText(QString::fromLatin1(rate));
-    control<UpDown>(window, "UpDownXNum")->setValue(xnum);
-    control<UpDown>(window, "UpDownChn")->setValue(channel);
+    control<QLineEdit>(window, "txtSampFreq")->setText(QString::fromLatin1(o.rate));
+    control<UpDown>(window, "UpDownXNum")->setValue(o.xnum);
+    control<UpDown>(window, "UpDownChn")->setValue(o.channel);
 
     TickWatch watch(window);
     auto* timer = control<QTimer>(window, "TimerAD");
@@ -295,7 +379,7 @@ int main(int argc, char* argv[]) {
     watch.started();
     app.paints.clear();
     app.paints.reserve(1 << 16);
-    const long rssAtStart = residentKb();
+    f.rssAtStart = residentKb();
     const double cpuAtStart = processCpuSeconds();
     const double uiCpuAtStart = threadCpuSeconds();
     QElapsedTimer wall;
@@ -303,49 +387,16 @@ int main(int argc, char* argv[]) {
 
     // The run ends at the press of "停止采集", not when the event loop has
     // wound down (which takes a while longer under Wine).
-    double elapsed = 0.0;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &window, [&] {
-        elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    QTimer::singleShot(static_cast<int>(o.seconds * 1000), Qt::PreciseTimer, &window, [&] {
+        f.elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
         control<QPushButton>(window, "cmdStop")->click();
         QCoreApplication::quit();
     });
     QApplication::exec();
 
-    const double cpu = processCpuSeconds() - cpuAtStart;
-    const double uiCpu = threadCpuSeconds() - uiCpuAtStart;
-    const AcqState& s = window.state();
-    const long long received = s.BlockTotal;
-    const long long dropped = droppedBlocks();
-    // Below 10000 scans/s the card runs at 10000 and the drain thins them out.
-    const double expected = s.SampFreq * elapsed / std::max(1, s.PointsPerBuf);
-    const Percentiles tick = percentiles(watch.ticks());
-    const Percentiles paint = percentiles(app.paints);
-
-    std::printf("sustained_rate: %s scans/s, XNum %d, channel %d, %.0f s, %s\n", rate, xnum,
-                channel, seconds, route.c_str());
-    printLine("startup_ms", fixed(startupMs, 0) + " (process start to first repaint; " +
-                                fixed(mainToShownMs, 0) + " from main)");
-    printLine("rss_at_load_kb", std::to_string(rssAtLoad));
-    printLine("peak_rss_at_load_kb", std::to_string(peakAtLoad));
-    printLine("seconds", fixed(elapsed, 1));
-    printLine("blocks_received", std::to_string(received));
-    printLine("blocks_expected", fixed(expected, 0));
-    printLine("blocks_dropped", std::to_string(dropped));
-    printLine("gaps_or_repeats", std::to_string(watch.breaks()));
-    printLine("ticks", std::to_string(watch.ticks().size()) + " (" +
-                           std::to_string(watch.ticksWithData()) + " with blocks)");
-    printLine("tick_median_ms", fixed(tick.median, 3));
-    printLine("tick_p99_ms", fixed(tick.p99, 3));
-    printLine("tick_max_ms", fixed(tick.max, 3));
-    printLine("repaints", std::to_string(app.paints.size()));
-    printLine("paint_median_ms", fixed(paint.median, 3));
-    printLine("paint_p99_ms", fixed(paint.p99, 3));
-    printLine("paint_max_ms", fixed(paint.max, 3));
-    printLine("cpu_percent", fixed(100.0 * cpu / elapsed, 1));
-    printLine("ui_thread_cpu_percent", fixed(100.0 * uiCpu / elapsed, 1));
-    printLine("rss_start_kb", std::to_string(rssAtStart));
-    printLine("rss_end_kb", std::to_string(residentKb()));
-    printLine("peak_rss_kb", std::to_string(peakResidentKb()));
-    std::fflush(stdout);
+    f.cpu = processCpuSeconds() - cpuAtStart;
+    f.uiCpu = threadCpuSeconds() - uiCpuAtStart;
+    f.dropped = card.droppedBlocks();
+    report(o, f, window, watch, app.paints);
     return 0;
 }

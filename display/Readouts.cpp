@@ -1,9 +1,9 @@
 #include "Readouts.h"
 
-#include "AcqState.h"
-#include "FatalError.h"
-#include "NumberParse.h"
 #include "NumberText.h"
+#include "acquisition/AcqState.h"
+#include "base/FatalError.h"
+#include "base/NumberParse.h"
 
 #include <array>
 #include <limits>

@@ -1,9 +1,9 @@
 #include "WavePlot.h"
 
-#include "AcqState.h"
-#include "FatalError.h"
 #include "NumberText.h"
 #include "TraceRaster.h"
+#include "acquisition/AcqState.h"
+#include "base/FatalError.h"
 
 #include <QPaintEvent>
 #include <QPainter>

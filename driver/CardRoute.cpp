@@ -73,8 +73,8 @@ std::unique_ptr<AdDriver> makeDriver(const CardRoute& route,
         return std::make_unique<LibraryDriver>(route.library);
     if (route.kind == CardRoute::Kind::Missing)
         return std::make_unique<LibraryDriver>(route.library, route.searched);
-    auto host = std::make_unique<HostDriver>(route.host, route.launcher, route.library);
-    host->setHostArguments(route.hostArguments);
+    auto host = std::make_unique<HostDriver>(route.host, route.launcher, route.library,
+                                             HostDriver::Timeouts{}, route.hostArguments);
     host->setHostLostHandler(std::move(onHostLost));
     return host;
 }

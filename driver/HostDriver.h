@@ -1,9 +1,8 @@
 #pragma once
 
 #include "AdDriver.h"
+#include "HostProcess.h"
 
-#include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -11,24 +10,28 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <string>
 #include <vector>
 
 /// The card library reached through the card host (tovira-host), a process of
 /// the library's own architecture that loads it and serves its calls over its
-/// standard input and output. The host is started at the first call. Every
-/// failure is a FatalError naming the library, the host or the function and
-/// the cause: a missing library or export (as LibraryDriver words it), a
-/// crash inside the library, a host that ends, or one that does not answer.
-/// A host that ends, or talks nonsense, before its first valid answer could
-/// not be run at all (a Wine without 32-bit support, say): the message says so
-/// and gives how it ended and the launcher's last words.
+/// standard input and output (driver/host/HostProtocol.h). This class speaks
+/// that protocol; HostProcess runs the host. The host is started at the first
+/// call. Every failure is a FatalError naming the library, the host or the
+/// function and the cause: a missing library or export (as LibraryDriver
+/// words it), a crash inside the library, a host that ends, or one that does
+/// not answer. A host that ends, or talks nonsense, before its first valid
+/// answer could not be run at all (a Wine without 32-bit support, say): the
+/// message says so and gives how it ended and the launcher's last words.
 ///
 /// Blocks are read ahead: the first ADResult after a QueryBuf asks for all the
 /// blocks that QueryBuf announced, and the host copies them one after another
 /// while the program takes them. The library sees the same calls in the same
 /// order as long as every announced block is copied, which is what the drain
-/// does. The caller's buffer after each ADResult holds what it would after a
-/// direct call: only the elements the library changed are written.
+/// does; a call made before that takes the rest in first and hands them out
+/// later, in order. The caller's buffer after each ADResult holds what it
+/// would after a direct call: only the elements the library changed are
+/// written.
 class HostDriver final : public AdDriver {
 public:
     struct Timeouts {
@@ -37,14 +40,15 @@ public:
         std::chrono::milliseconds call{10'000};
     };
 
-    /// `launcher` runs the host program (empty, or e.g. {"wine"}); `libraryPath`
-    /// is the library the host loads, named in messages.
-    HostDriver(QString hostPath, QStringList launcher, QString libraryPath, Timeouts timeouts);
+    /// `launcher` runs the host program (empty, or e.g. {"wine"});
+    /// `hostArguments` follow its path (the library's path, where it is not
+    /// beside the host); `libraryPath` is the library the host loads, named in
+    /// messages.
+    HostDriver(QString hostPath, QStringList launcher, QString libraryPath, Timeouts timeouts,
+               QStringList hostArguments = {});
     HostDriver(QString hostPath, QStringList launcher, QString libraryPath)
         : HostDriver(std::move(hostPath), std::move(launcher), std::move(libraryPath), Timeouts{}) {
     }
-    /// Closes the host's input so it ends; kills it if it does not.
-    ~HostDriver() override;
     HostDriver(const HostDriver&) = delete;
     HostDriver& operator=(const HostDriver&) = delete;
 
@@ -60,10 +64,6 @@ public:
     std::int32_t QueryBuf() override;
     std::int32_t ADResult(std::int16_t* buffer) override;
 
-    /// Arguments for the host after its path (the library's path, where it is
-    /// not beside the host); set before the first call.
-    void setHostArguments(QStringList arguments) { m_hostArguments = std::move(arguments); }
-
     /// Called once, from the event loop, with the fatal message when the host
     /// ends while no call is waiting for it. Calls after that return 0: the
     /// program is ending with that message.
@@ -71,12 +71,25 @@ public:
         m_onLost = std::move(handler);
     }
 
-    /// For tools: the simulated card's count of dropped blocks.
-    std::int64_t SimDroppedBlocks();
-    /// The host's process id; 0 before the first call or after it ended.
-    qint64 hostProcessId() const { return m_process.processId(); }
+    /// A request beyond the card's own calls (a tool's question, such as the
+    /// simulated card's dropped blocks), answered with `replyBytes` after the
+    /// status; empty when the host is already gone.
+    std::string ask(const std::string& request, std::size_t replyBytes, const char* function);
+
+    /// The host's process, for tools and tests that watch it.
+    const HostProcess& process() const { return m_host; }
 
 private:
+    /// Where the conversation with the host stands.
+    enum class State {
+        Unstarted, ///< no call made yet
+        Starting,  ///< the first call, before the host's first valid answer
+        Idle,      ///< answering; no call waits for it
+        InCall,    ///< answering; a call waits for its reply
+        Gone,      ///< crashed, ended or silent: no further call reaches it
+    };
+    class Call;
+
     struct Block {
         std::int32_t result = 0;
         std::uint32_t first = 0;
@@ -85,8 +98,8 @@ private:
     };
 
     /// Starts the host if needed, hands in anything read ahead, then sends the
-    /// request. False when the host is already known to be gone.
-    bool begin(const std::string& request, const char* function);
+    /// request.
+    void send(const std::string& request);
     std::int32_t callI32(const std::string& request, const char* function);
     void collectReadAhead();
     Block receiveBlock();
@@ -94,34 +107,20 @@ private:
     void receive(char* data, qint64 bytes);
     [[noreturn]] void lost(const QString& message);
     /// After a wait that came back empty: the host ended, or it is silent.
-    [[noreturn]] void failWaiting();
-    int msLeft() const;
-    /// The message for a host that has ended, with how it ended.
-    QString endedText() const;
-    /// The message for a host that never gave a valid answer; `output` is what
-    /// it sent that was already read.
-    QString notRunText(const QByteArray& output);
-    QString exitText() const;
+    [[noreturn]] void failWaiting(HostProcess::Wait why);
     [[noreturn]] void garbled();
     void onFinished();
-    /// Passes the host's standard error on to the program's, keeping its tail.
-    void forwardErrors();
 
-    QString m_hostPath;
-    QStringList m_launcher;
-    QStringList m_hostArguments;
+    HostProcess m_host;
     QString m_libraryPath;
     Timeouts m_timeouts;
-    QProcess m_process;
     std::function<void(const QString&)> m_onLost;
-    QByteArray m_errorTail; // the end of what the host (or its launcher) wrote to stderr
 
-    bool m_started = false;
-    bool m_gone = false; // crashed, ended or silent: no further calls reach it
-    bool m_inCall = false;
-    bool m_closing = false;
+    State m_state = State::Unstarted;
+    // The call in progress: its function, its time limit and when that runs out.
     const char* m_function = "";
-    std::chrono::steady_clock::time_point m_deadline;
+    std::chrono::milliseconds m_limit{0};
+    HostProcess::Clock::time_point m_deadline;
 
     // The host's block buffer as it is now, so uploads and replies carry only
     // what changed.

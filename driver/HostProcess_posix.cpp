@@ -7,7 +7,7 @@
 #include <sys/prctl.h>
 #endif
 
-void prepareHostProcess([[maybe_unused]] QProcess& process) {
+void HostProcess::prepare([[maybe_unused]] QProcess& process) {
 #if defined(Q_OS_LINUX)
     // The kernel kills the host when the program's thread that started it
     // ends, even one stuck in a library call that never returns.
@@ -15,6 +15,6 @@ void prepareHostProcess([[maybe_unused]] QProcess& process) {
 #endif
 }
 
-bool adoptHostProcess(QProcess&) {
+bool HostProcess::adopt(QProcess&) {
     return true;
 }

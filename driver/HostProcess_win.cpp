@@ -27,10 +27,10 @@ HANDLE programJob() {
 
 } // namespace
 
-void prepareHostProcess(QProcess&) {
+void HostProcess::prepare(QProcess&) {
 }
 
-bool adoptHostProcess(QProcess& process) {
+bool HostProcess::adopt(QProcess& process) {
     const HANDLE job = programJob();
     if (job == nullptr)
         return false;

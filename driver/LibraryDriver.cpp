@@ -1,7 +1,7 @@
 #include "LibraryDriver.h"
 
 #include "DriverMessages.h"
-#include "FatalError.h"
+#include "base/FatalError.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
 #include "CsvExport.h"
 
-#include "AcqState.h"
-#include "NumberParse.h"
+#include "acquisition/AcqState.h"
+#include "base/NumberParse.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -18,6 +18,8 @@
 // last QueryBuf announced in one request, and the host calls the library that
 // many times and streams one reply per call, so each copy costs no round trip.
 
+#include "driver/ToviraApi.h"
+
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -26,7 +28,7 @@
 namespace hostproto {
 
 enum Op : std::uint32_t {
-    // in:  201 name bytes, i32 v1..v4, f32 zero level, f32 span, i32 extra:
+    // in:  the name's kCardNameBytes bytes, i32 v1..v4, f32 zero level, f32 span, i32 extra:
     //      the program's variables as they are, so that what the library does
     //      not write stays as the program had it
     // out: i32 result, then the same nine fields as the library left them
@@ -79,9 +81,8 @@ inline constexpr std::uint32_t kMinBufferElements = 2;
 /// Longest text in a kFailed or kCrashed reply.
 inline constexpr std::uint32_t kMaxText = 4096;
 
-/// Bytes of the kConfigInfo fields after the name.
-inline constexpr std::size_t kConfigNameBytes = 201;
-inline constexpr std::size_t kConfigBytes = kConfigNameBytes + 7 * 4;
+/// Bytes of the kConfigInfo fields: the name, then seven 4-byte values.
+inline constexpr std::size_t kConfigBytes = kCardNameBytes + 7 * 4;
 
 inline void putU32(std::string& out, std::uint32_t v) {
     const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),

@@ -2,7 +2,7 @@
 
 #include "CardLibrary.h"
 #include "HostProtocol.h"
-#include "ToviraApi.h"
+#include "driver/ToviraApi.h"
 
 #include <algorithm>
 #include <array>
@@ -130,9 +130,9 @@ private:
         char in[kConfigBytes];
         if (!m_channel.read(in, sizeof in))
             return false;
-        std::array<std::uint8_t, kConfigNameBytes> name{};
-        std::memcpy(name.data(), in, kConfigNameBytes);
-        const char* p = in + kConfigNameBytes;
+        std::array<std::uint8_t, kCardNameBytes> name{};
+        std::memcpy(name.data(), in, kCardNameBytes);
+        const char* p = in + kCardNameBytes;
         std::int32_t v[4] = {getI32(p), getI32(p + 4), getI32(p + 8), getI32(p + 12)};
         float zero = getF32(p + 16);
         float span = getF32(p + 20);

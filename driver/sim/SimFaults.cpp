@@ -11,8 +11,6 @@ namespace simfaults {
 
 namespace {
 
-constexpr std::size_t kNameBytes = 201;
-
 std::optional<std::string_view> variable(const char* name) {
     const char* value = std::getenv(name);
     if (value == nullptr)
@@ -50,16 +48,15 @@ template <typename T> std::optional<T> number(const char* name) {
 std::optional<CardName> cardName() {
     if (const auto fill = number<std::int32_t>("TOVIRA_SIM_NAME_FILL")) {
         CardName name;
-        const auto count = static_cast<std::size_t>(*fill < 0     ? 0
-                                                    : *fill > 201 ? kNameBytes
-                                                                  : *fill);
+        const auto count = static_cast<std::size_t>(std::clamp(*fill, 0, kCardNameBytes));
         for (std::size_t i = 0; i < count; ++i)
             name.bytes[i] = static_cast<std::uint8_t>('A' + i % 26);
         return name;
     }
     if (const auto text = variable("TOVIRA_SIM_NAME")) {
         CardName name;
-        std::memcpy(name.bytes.data(), text->data(), std::min(text->size(), kNameBytes));
+        std::memcpy(name.bytes.data(), text->data(),
+                    std::min<std::size_t>(text->size(), kCardNameBytes));
         return name;
     }
     return std::nullopt;

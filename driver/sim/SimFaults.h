@@ -4,6 +4,8 @@
 // environment variable that only this library reads, at the call it affects,
 // every time that call is made; the program itself reads none of them.
 
+#include "driver/ToviraApi.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -12,13 +14,13 @@
 
 namespace simfaults {
 
-/// Bytes ConfigInfo writes into the 201-byte name buffer when the name is
-/// overridden: TOVIRA_SIM_NAME_FILL=<n> gives n bytes (0 to 201) cycling
-/// through 'A'..'Z', with no zero byte when n is 201; otherwise
-/// TOVIRA_SIM_NAME=<text> gives the text's bytes (an empty value an empty
-/// name), cut at 201 bytes. Empty when neither is set.
+/// Bytes ConfigInfo writes into the whole name buffer when the name is
+/// overridden: TOVIRA_SIM_NAME_FILL=<n> gives n bytes (0 to the buffer's
+/// size) cycling through 'A'..'Z', with no zero byte when n fills the buffer;
+/// otherwise TOVIRA_SIM_NAME=<text> gives the text's bytes (an empty value an
+/// empty name), cut at the buffer's size. Empty when neither is set.
 struct CardName {
-    std::array<std::uint8_t, 201> bytes{};
+    std::array<std::uint8_t, kCardNameBytes> bytes{};
 };
 std::optional<CardName> cardName();
 

@@ -4,7 +4,7 @@
 #include "SimCard.h"
 #include "SimFaults.h"
 #include "SimToolsApi.h"
-#include "ToviraApi.h"
+#include "driver/ToviraApi.h"
 
 #include <algorithm>
 #include <cstdint>

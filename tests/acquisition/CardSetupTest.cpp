@@ -1,7 +1,7 @@
-#include "AcqState.h"
-#include "CardSetup.h"
-#include "FakeDriver.h"
-#include "FatalError.h"
+#include "acquisition/CardSetup.h"
+#include "acquisition/AcqState.h"
+#include "base/FatalError.h"
+#include "tests/support/FakeDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,8 @@ TEST(CardSetup, ReadsTheNameUpToTheFirstZeroByteAndNeverPastTheBuffer) {
     EXPECT_EQ(loaded(card).HardName, std::string(201, 'N'));
 
     card.nameBytes = {0xB0, 0x41, 0xFF}; // high bytes stay one character each
-    EXPECT_EQ(loaded(card).HardName, "\xB0" "A\xFF");
+    EXPECT_EQ(loaded(card).HardName, "\xB0"
+                                     "A\xFF");
 }
 
 TEST(CardSetup, RoundsTheCalibrationAndSetsTheViewState) {

@@ -1,7 +1,7 @@
-#include "AcqState.h"
-#include "Drain.h"
-#include "FakeDriver.h"
-#include "StartStop.h"
+#include "acquisition/Drain.h"
+#include "acquisition/AcqState.h"
+#include "acquisition/StartStop.h"
+#include "tests/support/FakeDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -94,7 +94,7 @@ TEST(Drain, CodesAreReadAsUnsignedAndTheNonSampleElementsNeverReachTheRing) {
     for (int p = 0; p < 500; ++p)
         for (int ch = 0; ch < kChn; ++ch)
             ASSERT_NE(s.AdData(ch, p), 11111);
-    EXPECT_EQ(s.AdData(17, 0), 0); // row 17 is never written
+    EXPECT_EQ(s.AdData(17, 0), 0);     // row 17 is never written
     EXPECT_EQ(s.AdData(0, 500), 2048); // not reached yet: still the pre-fill
 }
 

@@ -1,4 +1,4 @@
-#include "Ring.h"
+#include "acquisition/Ring.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "AcqState.h"
-#include "FakeDriver.h"
-#include "NumberParse.h"
-#include "StartStop.h"
+#include "acquisition/StartStop.h"
+#include "acquisition/AcqState.h"
+#include "base/NumberParse.h"
+#include "tests/support/FakeDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +14,12 @@ TEST(RateParameters, FollowTheRateTable) {
         std::int32_t pointsPerBuf;
         std::int16_t sampDiv;
     } cases[] = {
-        {"20000", 20000, 500, 1},  {"10000", 10000, 500, 1}, {"9999", 10000, 100, 1},
-        {"6000", 10000, 100, 2},   {"4000", 10000, 100, 2},  {"3000", 10000, 100, 3},
-        {"800", 10000, 100, 12},   {"160", 10000, 100, 62},  {"32", 10000, 100, 312},
-        {"1", 10000, 100, 10000},  {"9999.5", 10000, 500, 1}, {"9998.5", 10000, 100, 1},
+        {"20000", 20000, 500, 1},  {"10000", 10000, 500, 1},
+        {"9999", 10000, 100, 1},   {"6000", 10000, 100, 2},
+        {"4000", 10000, 100, 2},   {"3000", 10000, 100, 3},
+        {"800", 10000, 100, 12},   {"160", 10000, 100, 62},
+        {"32", 10000, 100, 312},   {"1", 10000, 100, 10000},
+        {"9999.5", 10000, 500, 1}, {"9998.5", 10000, 100, 1},
         {"20 000", 20000, 500, 1}, {"1000000", 1000000, 500, 1},
         {"0.5", 0, 0, 0}, // rounds to 0 (ties to even): refused below
     };
@@ -100,8 +102,8 @@ TEST(StartAcquisition, DriverFailuresLeaveTheRingAndSayWhichStepFailed) {
         s.AdBuf.assign(5, 9);
         const StartResult r = startAcquisition(card, s, "20000");
         EXPECT_EQ(r.outcome, failAtInitial ? StartOutcome::InitFailed : StartOutcome::StartFailed);
-        EXPECT_EQ(startFailureText(r), failAtInitial ? "初始化错误，Error=-7"
-                                                     : "启动采集错误，Error=1234");
+        EXPECT_EQ(startFailureText(r),
+                  failAtInitial ? "初始化错误，Error=-7" : "启动采集错误，Error=1234");
         EXPECT_EQ(s.AdData(3, 10), 777);
         EXPECT_EQ(s.DataPtr, 11);
         // The buffer is sized only once the card initialised.

@@ -3,12 +3,12 @@
 // The library reads each variable at the call it affects, so a test sets it
 // just before that call and the guard removes it again afterwards.
 
-#include "CardFault.h"
-#include "FrmMultiBuf.h"
-#include "LibraryDriver.h"
-#include "UpDown.h"
-#include "WavePlot.h"
-#include "sim/SimToolsApi.h"
+#include "tests/support/CardFault.h"
+#include "app/FrmMultiBuf.h"
+#include "display/UpDown.h"
+#include "display/WavePlot.h"
+#include "driver/LibraryDriver.h"
+#include "driver/sim/SimToolsApi.h"
 
 #include <QDir>
 #include <QElapsedTimer>

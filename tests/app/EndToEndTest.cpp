@@ -1,5 +1,5 @@
-#include "LibraryDriver.h"
 #include "WindowFixture.h"
+#include "driver/LibraryDriver.h"
 
 #include <QFile>
 #include <QLineEdit>

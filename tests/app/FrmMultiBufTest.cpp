@@ -1,6 +1,6 @@
-#include "LibraryDriver.h"
-#include "UpDown.h"
 #include "WindowFixture.h"
+#include "display/UpDown.h"
+#include "driver/LibraryDriver.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "UpDown.h"
-#include "WavePlot.h"
 #include "WindowFixture.h"
+#include "display/UpDown.h"
+#include "display/WavePlot.h"
 
 #include <QFile>
 #include <QPlainTextEdit>

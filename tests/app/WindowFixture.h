@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FakeDriver.h"
-#include "FrmMultiBuf.h"
+#include "app/FrmMultiBuf.h"
+#include "tests/support/FakeDriver.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,7 +17,9 @@
 #include <ostream>
 
 // Readable failure messages for Qt strings.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 /// A window on a scripted card; fatal errors are recorded instead of ending the run.
 struct Window {
@@ -53,9 +55,8 @@ struct Window {
     /// 1000 + ch on every channel ch.
     void tickFlatBlocks(int count) {
         for (int b = 0; b < count; ++b)
-            card.blocks.push_back(makeBlock(500, 17, [](int, int ch) {
-                return static_cast<std::int16_t>(1000 + ch);
-            }));
+            card.blocks.push_back(makeBlock(
+                500, 17, [](int, int ch) { return static_cast<std::int16_t>(1000 + ch); }));
         card.queryAnswers = {count};
         form->TimerAD_Timer();
     }

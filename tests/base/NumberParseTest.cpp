@@ -1,4 +1,4 @@
-#include "NumberParse.h"
+#include "base/NumberParse.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ TEST(LeadingNumberParse, ReadsTheNumberAtTheStartOfTheText) {
         double value;
     } cases[] = {
         {"20000", 20000.0},
-        {"20 000", 20000.0},       // blanks anywhere are ignored
+        {"20 000", 20000.0}, // blanks anywhere are ignored
         {" \t2\n0\t0 0 0", 20000.0},
         {"9999.5", 9999.5},
         {"-12.25", -12.25},
@@ -21,20 +21,20 @@ TEST(LeadingNumberParse, ReadsTheNumberAtTheStartOfTheText) {
         {"1e3", 1000.0},
         {"1.5E-2", 0.015},
         {"2e+2x", 200.0},
-        {"1e", 1.0},               // an exponent without digits is not part of the number
+        {"1e", 1.0}, // an exponent without digits is not part of the number
         {"1e+", 1.0},
-        {"12abc", 12.0},           // reading stops at the first character that cannot continue
+        {"12abc", 12.0}, // reading stops at the first character that cannot continue
         {"3.4.5", 3.4},
-        {"1,5", 1.0},              // no locale: the comma ends the number
+        {"1,5", 1.0}, // no locale: the comma ends the number
         {"--5", 0.0},
         {"abc", 0.0},
         {"", 0.0},
         {"   ", 0.0},
         {"-", 0.0},
         {".", 0.0},
-        {"\r5", 0.0},              // only blank, tab and line feed are ignored
+        {"\r5", 0.0}, // only blank, tab and line feed are ignored
         {"0x10", 0.0},
-        {"１２", 0.0},             // full-width digits are not digits
+        {"１２", 0.0}, // full-width digits are not digits
     };
     for (const auto& c : cases)
         EXPECT_DOUBLE_EQ(parseLeadingNumber(c.text), c.value) << '"' << c.text << '"';
@@ -54,9 +54,9 @@ TEST(RoundHalfEven, TiesGoToTheEvenNeighbour) {
     const struct {
         double value;
         std::int32_t expected;
-    } cases[] = {{2.5, 2},      {3.5, 4},       {12.5, 12},     {-0.5, 0},   {-1.5, -2},
-                 {2047.5, 2048}, {2046.5, 2046}, {2047.4999, 2047}, {0.49999, 0}, {-2.5, -2},
-                 {9999.5, 10000}, {9998.5, 9998}};
+    } cases[] = {{2.5, 2},     {3.5, 4},       {12.5, 12},      {-0.5, 0},
+                 {-1.5, -2},   {2047.5, 2048}, {2046.5, 2046},  {2047.4999, 2047},
+                 {0.49999, 0}, {-2.5, -2},     {9999.5, 10000}, {9998.5, 9998}};
     for (const auto& c : cases) {
         const auto r = roundToInt32(c.value);
         ASSERT_TRUE(r.has_value()) << c.value;

@@ -1,4 +1,4 @@
-#include "NumberText.h"
+#include "display/NumberText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "Readouts.h"
-#include "AcqState.h"
-#include "FatalError.h"
+#include "display/Readouts.h"
+#include "acquisition/AcqState.h"
+#include "base/FatalError.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "StatusText.h"
+#include "display/StatusText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "TraceRaster.h"
-#include "WavePlot.h"
+#include "display/TraceRaster.h"
+#include "display/WavePlot.h"
 
 #include <QApplication>
 #include <QImage>

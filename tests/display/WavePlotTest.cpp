@@ -1,6 +1,6 @@
-#include "WavePlot.h"
-#include "AcqState.h"
-#include "FatalError.h"
+#include "display/WavePlot.h"
+#include "acquisition/AcqState.h"
+#include "base/FatalError.h"
 
 #include <QApplication>
 #include <QImage>

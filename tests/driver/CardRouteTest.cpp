@@ -1,7 +1,7 @@
-#include "CardRoute.h"
-#include "FatalText.h"
-#include "LibraryDriver.h"
-#include "LibrarySearch.h"
+#include "driver/CardRoute.h"
+#include "driver/LibraryDriver.h"
+#include "driver/LibrarySearch.h"
+#include "tests/support/FatalText.h"
 
 #include <QDir>
 #include <QFile>

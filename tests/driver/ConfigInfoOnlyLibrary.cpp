@@ -1,7 +1,7 @@
 // A card library that exports ConfigInfo and nothing else: the program must
 // refuse it at the first call of any other function, naming that function.
 
-#include "ToviraApi.h"
+#include "driver/ToviraApi.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // A stand-in for the program: starts the card host of the folder given, makes
 // one call, prints the host's process id and waits to be killed.
-#include "HostDriver.h"
-#include "ToviraApi.h"
+#include "driver/HostDriver.h"
+#include "driver/ToviraApi.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,7 +25,7 @@ int main(int argc, char* argv[]) {
     std::int32_t v = 0;
     float f = 0.0F;
     card.ConfigInfo(name.data(), &v, &v, &v, &v, &f, &f, &v);
-    std::printf("%lld\n", static_cast<long long>(card.hostProcessId()));
+    std::printf("%lld\n", static_cast<long long>(card.process().processId()));
     std::fflush(stdout);
     return QCoreApplication::exec();
 }

@@ -2,14 +2,14 @@
 // program on the real simulated card library, natively: everything a host
 // under Wine does but the Windows calls underneath.
 
-#include "HostDriver.h"
-#include "AcqState.h"
-#include "CardFault.h"
-#include "Drain.h"
-#include "FatalText.h"
-#include "StartStop.h"
-#include "ToviraApi.h"
-#include "WaitForBlocks.h"
+#include "driver/HostDriver.h"
+#include "acquisition/AcqState.h"
+#include "acquisition/Drain.h"
+#include "acquisition/StartStop.h"
+#include "driver/ToviraApi.h"
+#include "tests/support/CardFault.h"
+#include "tests/support/FatalText.h"
+#include "tests/support/WaitForBlocks.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -70,8 +70,10 @@ struct HostFolder {
         return dir.filePath(QStringLiteral("libtovira.so"));
     }
 #endif
-    std::unique_ptr<HostDriver> driver(HostDriver::Timeouts timeouts = {10s, 10s}) const {
-        auto card = std::make_unique<HostDriver>(host(), QStringList{}, library(), timeouts);
+    std::unique_ptr<HostDriver> driver(HostDriver::Timeouts timeouts = {10s, 10s},
+                                       QStringList arguments = {}) const {
+        auto card = std::make_unique<HostDriver>(host(), QStringList{}, library(), timeouts,
+                                                 std::move(arguments));
         // Later calls would quietly return 0: say why at once. Tests that end
         // the host on purpose set their own handler.
         card->setHostLostHandler([](const QString& message) {
@@ -243,7 +245,7 @@ TEST(HostDriver, WaitsForAProgramThatPausesBetweenCalls) {
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(card->GetLastADError(), 0) << "call " << call;
     }
-    EXPECT_NE(card->hostProcessId(), 0);
+    EXPECT_NE(card->process().processId(), 0);
 }
 
 TEST(HostDriver, DrainKeepsEveryScanAndTheBufferEnds) {
@@ -304,8 +306,7 @@ TEST(HostDriver, LoadsTheLibraryItIsGivenWhereverItLies) {
     // program, the library elsewhere, its path the host's argument.
     HostFolder folder(QString{});
     HostFolder elsewhere;
-    auto card = folder.driver();
-    card->setHostArguments({QDir::toNativeSeparators(elsewhere.library())});
+    auto card = folder.driver({10s, 10s}, {QDir::toNativeSeparators(elsewhere.library())});
     Config config;
     EXPECT_EQ(config.call(*card), 1);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(config.name.data())), "Tovira SIM-17");
@@ -339,7 +340,7 @@ TEST(HostDriver, CrashInsideTheLibraryIsReportedAsACrash) {
     CardFault crash("TOVIRA_SIM_CRASH", "QueryBuf");
     auto card = folder.driver();
     Config().call(*card);
-    const qint64 pid = card->hostProcessId();
+    const qint64 pid = card->process().processId();
     const std::string message = fatalErrorText([&] { card->QueryBuf(); });
     EXPECT_EQ(message.rfind("驱动程序库 " + folder.library().toStdString() +
                                 " 在 QueryBuf 中崩溃：" + kCrashCause,
@@ -362,7 +363,7 @@ TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
             ++reports;
         });
         Config().call(*card);
-        killProcess(card->hostProcessId());
+        killProcess(card->process().processId());
         // Nobody is calling: the event loop hears of it.
         EXPECT_TRUE(within(2s, [&] { return reports > 0; }));
         EXPECT_EQ(lostMessage,
@@ -374,7 +375,7 @@ TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
     int reports = 0;
     card->setHostLostHandler([&](const QString&) { ++reports; });
     Config().call(*card);
-    killProcess(card->hostProcessId());
+    killProcess(card->process().processId());
     const std::string message = fatalErrorText([&] { card->QueryBuf(); });
     EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 意外结束：%2")
                            .arg(folder.host(), kKilledCause)
@@ -426,7 +427,7 @@ TEST(HostDriver, HostThatCannotBeRunIsNamedWithTheLaunchersWords) {
                         {10s, 10s});
         EXPECT_EQ(fatalErrorText([&] { Config().call(card); }), expected.toStdString())
             << row.script;
-        EXPECT_EQ(card.hostProcessId(), 0) << row.script;
+        EXPECT_EQ(card.process().processId(), 0) << row.script;
         if (row.stderrText) {
             EXPECT_TRUE(errors.text().contains(row.stderrText))
                 << row.script << ": " << errors.text().toStdString();
@@ -438,7 +439,7 @@ TEST(HostDriver, SilentHostTimesOutAndIsEnded) {
     HostFolder folder;
     auto card = folder.driver({10s, 300ms});
     Config().call(*card);
-    const qint64 pid = card->hostProcessId();
+    const qint64 pid = card->process().processId();
     ::kill(static_cast<pid_t>(pid), SIGSTOP);
     QElapsedTimer timer;
     timer.start();
@@ -458,7 +459,7 @@ TEST(HostDriver, HostEndsWithTheProgramHoweverItEnds) {
     {
         auto card = folder.driver();
         Config().call(*card);
-        pid = card->hostProcessId();
+        pid = card->process().processId();
     }
     EXPECT_TRUE(processGone(pid));
 

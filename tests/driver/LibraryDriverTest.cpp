@@ -1,5 +1,5 @@
-#include "LibraryDriver.h"
-#include "FatalText.h"
+#include "driver/LibraryDriver.h"
+#include "tests/support/FatalText.h"
 
 #include <QDir>
 #include <QLibrary>

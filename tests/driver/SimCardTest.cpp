@@ -1,9 +1,9 @@
 // The simulated card, driven through the program's own binding on the built
 // library, so every check below holds for what the program actually sees.
 
-#include "LibraryDriver.h"
-#include "WaitForBlocks.h"
-#include "sim/SimToolsApi.h"
+#include "driver/LibraryDriver.h"
+#include "driver/sim/SimToolsApi.h"
+#include "tests/support/WaitForBlocks.h"
 
 #include <QFileInfo>
 #include <QLibrary>

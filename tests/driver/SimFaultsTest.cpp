@@ -3,9 +3,9 @@
 // (bytes past the name buffer, blocks behind a faked count, a running
 // acquisition that outlives a refused start, values that are not numbers).
 
-#include "CardFault.h"
-#include "LibraryDriver.h"
-#include "WaitForBlocks.h"
+#include "driver/LibraryDriver.h"
+#include "tests/support/CardFault.h"
+#include "tests/support/WaitForBlocks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "CsvExport.h"
+#include "export/CsvExport.h"
 
-#include "AcqState.h"
+#include "acquisition/AcqState.h"
 #if !defined(_WIN32)
-#include "Unprivileged.h"
+#include "tests/support/Unprivileged.h"
 #endif
 
 #include <QDir>

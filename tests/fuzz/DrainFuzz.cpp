@@ -8,10 +8,10 @@
 // wrote, and row 17, the spare column 32000 and every point the model did not
 // write must keep their sentinels.
 
-#include "AcqState.h"
-#include "Drain.h"
 #include "FuzzInput.h"
-#include "IdleCard.h"
+#include "acquisition/AcqState.h"
+#include "acquisition/Drain.h"
+#include "tests/support/IdleCard.h"
 
 #include <algorithm>
 #include <array>

@@ -5,9 +5,9 @@
 // on the parsed value too, since it is where the two meet.
 
 #include "FuzzInput.h"
-#include "NumberParse.h"
 #include "ReferenceNumber.h"
-#include "StartStop.h"
+#include "acquisition/StartStop.h"
+#include "base/NumberParse.h"
 
 #include <cmath>
 #include <cstdint>

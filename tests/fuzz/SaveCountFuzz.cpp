@@ -7,11 +7,11 @@
 // folder, and a refused count must leave the earlier file byte for byte. Files
 // go to a temporary folder of the fuzzer's own.
 
-#include "AcqState.h"
-#include "CsvExport.h"
 #include "FuzzInput.h"
-#include "NumberParse.h"
 #include "ReferenceNumber.h"
+#include "acquisition/AcqState.h"
+#include "base/NumberParse.h"
+#include "export/CsvExport.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AdDriver.h"
+#include "driver/AdDriver.h"
 
 #include <cstdint>
 #include <deque>
@@ -41,8 +41,8 @@ public:
     std::vector<std::int32_t> initialArgs; ///< the four arguments of every Initial call
 
     std::int32_t ConfigInfo(std::uint8_t* name201, std::int32_t* v1, std::int32_t* v2,
-                            std::int32_t* v3, std::int32_t* v4, float* zeroLevelOut,
-                            float* spanOut, std::int32_t* extra) override;
+                            std::int32_t* v3, std::int32_t* v4, float* zeroLevelOut, float* spanOut,
+                            std::int32_t* extra) override;
     std::int32_t StopIntr() override;
     std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override;
     std::int32_t StartIntr(std::int16_t a, std::int32_t pointsPerBuf, std::int16_t b,

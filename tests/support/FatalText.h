@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FatalError.h"
+#include "base/FatalError.h"
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AdDriver.h"
+#include "driver/AdDriver.h"
 
 #include <cstdint>
 

@@ -1,0 +1,169 @@
+#include "HostProcess.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// A host that closes its input gets this long to end before it is killed.
+constexpr int kEndMs = 2000;
+
+// Enough of the host's standard error to hold its last lines.
+constexpr qsizetype kErrorTailBytes = 4096;
+// A launcher's words in a message box: one line, cut if it runs on.
+constexpr qsizetype kWordsChars = 300;
+
+// The last line of `text` with anything in it, without control characters.
+QString lastLine(const QByteArray& text) {
+    const QList<QByteArray> lines = text.split('\n');
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        QString words = QString::fromLocal8Bit(*line);
+        words.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+        words = words.trimmed();
+        if (words.isEmpty())
+            continue;
+        if (words.size() > kWordsChars)
+            words = words.left(kWordsChars) + QStringLiteral("…");
+        return words;
+    }
+    return {};
+}
+
+int msLeft(HostProcess::Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - HostProcess::Clock::now())
+            .count();
+    return static_cast<int>(std::max<long long>(left, 0));
+}
+
+} // namespace
+
+HostProcess::HostProcess(QString hostPath, QStringList launcher, QStringList arguments)
+    : m_hostPath(std::move(hostPath)), m_launcher(std::move(launcher)),
+      m_arguments(std::move(arguments)) {
+    // The host's errors and whatever the library prints go where the program's
+    // go, as they come; the tail is kept, since when the host cannot be run at
+    // all, its launcher's last words there are the cause.
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
+                     [this] { forwardErrors(); });
+    prepare(m_process);
+    m_finished = QObject::connect(&m_process, &QProcess::finished, &m_process, [this] {
+        if (m_onFinished)
+            m_onFinished();
+    });
+}
+
+HostProcess::~HostProcess() {
+    // An end the program asks for is no news to anyone.
+    QObject::disconnect(m_finished);
+    if (running()) {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(kEndMs)) {
+            m_process.kill();
+            m_process.waitForFinished(kEndMs);
+        }
+    }
+    forwardErrors();
+    // The process outlives this body by a moment; nothing of it may call back.
+    QObject::disconnect(&m_process, nullptr, nullptr, nullptr);
+}
+
+bool HostProcess::start(Clock::time_point deadline) {
+    // The host runs on its own, or through its launcher (wine).
+    QStringList command = m_launcher;
+    command << m_hostPath << m_arguments;
+    m_process.start(command.takeFirst(), command);
+    if (!m_process.waitForStarted(msLeft(deadline)))
+        return false;
+    // However the program ends, the host must go with it, even one stuck in a
+    // library call that never returns. Should that fail, it still ends when
+    // the program's end of its input closes.
+    if (!adopt(m_process)) {
+        std::fprintf(stderr, "tovira-host: not tied to the program's life: %s\n",
+                     qPrintable(m_hostPath));
+    }
+    return true;
+}
+
+HostProcess::Wait HostProcess::write(const char* data, qint64 bytes, Clock::time_point deadline) {
+    m_process.write(data, bytes);
+    while (m_process.bytesToWrite() > 0) {
+        if (!m_process.waitForBytesWritten(msLeft(deadline)) && m_process.bytesToWrite() > 0) {
+            if (!running())
+                return Wait::Ended;
+            if (msLeft(deadline) == 0)
+                return Wait::Silent;
+        }
+    }
+    return Wait::Done;
+}
+
+HostProcess::Wait HostProcess::read(char* data, qint64 bytes, Clock::time_point deadline) {
+    while (m_process.bytesAvailable() < bytes) {
+        if (!m_process.waitForReadyRead(msLeft(deadline)) && m_process.bytesAvailable() < bytes) {
+            if (!running())
+                return Wait::Ended;
+            if (msLeft(deadline) == 0)
+                return Wait::Silent;
+        }
+    }
+    m_process.read(data, bytes);
+    return Wait::Done;
+}
+
+void HostProcess::kill() {
+    if (running()) {
+        m_process.kill();
+        m_process.waitForFinished(kEndMs);
+    }
+}
+
+void HostProcess::awaitEnd() {
+    m_process.waitForFinished(kEndMs);
+}
+
+void HostProcess::forwardErrors() {
+    if (!m_process.isReadable())
+        return; // never started: nothing to read, and reading would warn
+    const QByteArray text = m_process.readAllStandardError();
+    if (text.isEmpty())
+        return;
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
+    std::fflush(stderr);
+    m_errorTail += text;
+    if (m_errorTail.size() > kErrorTailBytes)
+        m_errorTail.remove(0, m_errorTail.size() - kErrorTailBytes);
+}
+
+QString HostProcess::exitText() const {
+    return m_process.exitStatus() == QProcess::CrashExit
+               ? QStringLiteral("被信号 %1 终止").arg(m_process.exitCode())
+               : QStringLiteral("退出，状态 %1").arg(m_process.exitCode());
+}
+
+QString HostProcess::startFailureText() const {
+    return QStringLiteral("无法启动驱动程序主机 %1：%2")
+        .arg(m_launcher.isEmpty() ? m_hostPath : m_launcher.join(u' ') + u' ' + m_hostPath,
+             m_process.errorString());
+}
+
+QString HostProcess::endedText() const {
+    return QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(m_hostPath, exitText());
+}
+
+QString HostProcess::notRunText(const QByteArray& output) {
+    // A launcher that fails says why on stderr as a rule, but some print to
+    // stdout, which is read as the host's answer.
+    forwardErrors();
+    QString words = lastLine(m_errorTail);
+    if (words.isEmpty())
+        words = lastLine(output + m_process.readAllStandardOutput());
+    QString cause = running() ? QStringLiteral("应答无法识别") : exitText();
+    if (!words.isEmpty())
+        cause += QStringLiteral("（最后的输出：%1）").arg(words);
+    if (m_launcher.isEmpty())
+        return QStringLiteral("无法运行驱动程序主机 %1：%2").arg(m_hostPath, cause);
+    return QStringLiteral("无法通过 %1 运行驱动程序主机 %2：%3")
+        .arg(m_launcher.join(u' '), m_hostPath, cause);
+}

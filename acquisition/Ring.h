@@ -10,7 +10,9 @@ inline constexpr std::int32_t kRingPoints = 32000;
 inline constexpr std::int32_t kRingRows = 18;
 
 /// The point after `i`: 31999 wraps to 0.
-constexpr std::int32_t ringAdvance(std::int32_t i) { return i + 1 == kRingPoints ? 0 : i + 1; }
+constexpr std::int32_t ringAdvance(std::int32_t i) {
+    return i + 1 == kRingPoints ? 0 : i + 1;
+}
 
 /// `i` stepped back by `n` (1 <= n <= 32000): the oldest of the last n points
 /// when `i` is the write pointer.
@@ -27,9 +29,7 @@ public:
     Ring() : m_codes(static_cast<std::size_t>(kRingRows) * (kRingPoints + 1), 0) {}
 
     std::int32_t& operator()(std::int32_t ch, std::int32_t p) { return m_codes[index(ch, p)]; }
-    std::int32_t operator()(std::int32_t ch, std::int32_t p) const {
-        return m_codes[index(ch, p)];
-    }
+    std::int32_t operator()(std::int32_t ch, std::int32_t p) const { return m_codes[index(ch, p)]; }
     /// Start of point `p`'s row block, for loops that fill a whole point.
     std::int32_t* point(std::int32_t p) { return m_codes.data() + index(0, p); }
     const std::int32_t* point(std::int32_t p) const { return m_codes.data() + index(0, p); }

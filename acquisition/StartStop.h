@@ -37,5 +37,6 @@ StartResult startAcquisition(AdDriver& driver, AcqState& state, std::string_view
 /// The status-line text of a failed start ("" for Started).
 std::string startFailureText(const StartResult& result);
 
-/// Stops the card; the state keeps everything, so it can be viewed and saved.
+/// Stops the card, at a stop, at exit and when the window closes; harmless when
+/// nothing runs. The state keeps everything, so it can be viewed and saved.
 void stopAcquisition(AdDriver& driver);

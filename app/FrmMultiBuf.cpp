@@ -6,6 +6,7 @@
 #include "display/NumberText.h"
 #include "display/StatusText.h"
 #include "display/UpDown.h"
+#include "display/ViewControls.h"
 #include "display/WavePlot.h"
 #include "driver/AdDriver.h"
 #include "export/CsvExport.h"
@@ -117,7 +118,8 @@ void FrmMultiBuf::createControls() {
     Frame3 = frame(this, "Frame3", QStringLiteral("画图"), twips(5985, 45, 2040, 1005));
     txtXNum = textBox(Frame3, "txtXNum", QStringLiteral("200"), twips(900, 630, 690, 270));
     txtPicChn = textBox(Frame3, "txtPicChn", QStringLiteral("1"), twips(1215, 225, 375, 285));
-    UpDownChn = upDown(Frame3, "UpDownChn", 0, 32, 1, 1, twips(1620, 135, 240, 420));
+    UpDownChn =
+        upDown(Frame3, "UpDownChn", 0, kSelectableChannels - 1, 1, 1, twips(1620, 135, 240, 420));
     UpDownXNum = upDown(Frame3, "UpDownXNum", 10, 32000, 200, 50, twips(1620, 540, 240, 420));
     Label4_2 = label(Frame3, "Label4_2", QStringLiteral("X轴点数:"), twips(135, 675, 720, 180));
     Label4_1 =
@@ -209,7 +211,7 @@ void FrmMultiBuf::Form_Load() {
 }
 
 void FrmMultiBuf::Form_Unload() {
-    guarded([&] { m_driver.StopIntr(); });
+    guarded([&] { stopAcquisition(m_driver); });
 }
 
 void FrmMultiBuf::closeEvent(QCloseEvent* event) {
@@ -218,7 +220,7 @@ void FrmMultiBuf::closeEvent(QCloseEvent* event) {
 }
 
 void FrmMultiBuf::cmdExit_Click() {
-    guarded([&] { m_driver.StopIntr(); });
+    guarded([&] { stopAcquisition(m_driver); });
     close();
 }
 

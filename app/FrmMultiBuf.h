@@ -66,7 +66,9 @@ private:
     FatalHandler m_onFatal;
     QString m_saveFolder;
     AcqState m_state;
-    InstantReadout m_instant; // reused text buffers: a tick allocates nothing
+    // The readout's text buffers, kept so their capacity survives from tick to
+    // tick; the widgets still get new strings of their own.
+    InstantReadout m_instant;
     std::string m_averageText;
 
     QGroupBox* Frame1 = nullptr;

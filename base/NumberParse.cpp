@@ -40,6 +40,61 @@ double outOfRangeValue(std::string_view mantissa, long long exponent, bool negat
     return negative ? -value : value;
 }
 
+// The number at the start of `s` (blanks already gone), as its parts: the
+// sign, the digits with their point, and the exponent.
+struct LeadingNumber {
+    bool negative = false;
+    std::string_view mantissa; // empty when the text does not begin with a number
+    long long exponent = 0;
+};
+
+// Digits, then an optional point with more digits; `digits` counts them.
+std::size_t skipMantissa(std::string_view s, std::size_t i, std::size_t& digits) {
+    for (; i < s.size() && isDigit(s[i]); ++i)
+        ++digits;
+    if (i < s.size() && s[i] == '.') {
+        for (++i; i < s.size() && isDigit(s[i]); ++i)
+            ++digits;
+    }
+    return i;
+}
+
+// An exponent is read only when digits follow the 'e' and its sign;
+// otherwise the number ends before the 'e'.
+long long readExponent(std::string_view s, std::size_t i) {
+    if (i >= s.size() || (s[i] != 'e' && s[i] != 'E'))
+        return 0;
+    ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i] == '-';
+        ++i;
+    }
+    long long exponent = 0;
+    for (; i < s.size() && isDigit(s[i]); ++i) {
+        // Saturate: any exponent this large already decides the result.
+        if (exponent < 100000)
+            exponent = exponent * 10 + (s[i] - '0');
+    }
+    return negative ? -exponent : exponent;
+}
+
+LeadingNumber splitLeadingNumber(std::string_view s) {
+    LeadingNumber n;
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        n.negative = s[i] == '-';
+        ++i;
+    }
+    std::size_t digits = 0;
+    const std::size_t end = skipMantissa(s, i, digits);
+    if (digits == 0)
+        return n;
+    n.mantissa = s.substr(i, end - i);
+    n.exponent = readExponent(s, end);
+    return n;
+}
+
 } // namespace
 
 double parseLeadingNumber(std::string_view text) {
@@ -49,62 +104,22 @@ double parseLeadingNumber(std::string_view text) {
         if (!isIgnored(c))
             s.push_back(c);
 
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    const std::size_t mantissaStart = i;
-    std::size_t digits = 0;
-    while (i < s.size() && isDigit(s[i])) {
-        ++i;
-        ++digits;
-    }
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && isDigit(s[i])) {
-            ++i;
-            ++digits;
-        }
-    }
-    if (digits == 0)
+    const LeadingNumber n = splitLeadingNumber(s);
+    if (n.mantissa.empty())
         return 0.0;
-    const std::size_t mantissaEnd = i;
-    long long exponent = 0;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        std::size_t j = i + 1;
-        bool expNegative = false;
-        if (j < s.size() && (s[j] == '+' || s[j] == '-')) {
-            expNegative = s[j] == '-';
-            ++j;
-        }
-        if (j < s.size() && isDigit(s[j])) {
-            while (j < s.size() && isDigit(s[j])) {
-                // Saturate: any exponent this large already decides the result.
-                if (exponent < 100000)
-                    exponent = exponent * 10 + (s[j] - '0');
-                ++j;
-            }
-            if (expNegative)
-                exponent = -exponent;
-            i = j;
-        }
-    }
-
     // from_chars takes no leading '+'; the sign is applied afterwards.
-    std::string number = s.substr(mantissaStart, mantissaEnd - mantissaStart);
-    if (exponent != 0)
-        number += 'e' + std::to_string(exponent);
+    std::string number(n.mantissa);
+    if (n.exponent != 0)
+        number += 'e' + std::to_string(n.exponent);
     double value = 0.0;
     const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value,
                                            std::chars_format::general);
     if (ec == std::errc::result_out_of_range)
-        return outOfRangeValue(
-            std::string_view(s).substr(mantissaStart, mantissaEnd - mantissaStart), exponent,
-            negative);
-    return negative ? -value : value;
+        return outOfRangeValue(n.mantissa, n.exponent, n.negative);
+    return n.negative ? -value : value;
 }
+
+namespace {
 
 std::optional<std::int64_t> roundHalfEven(double value, std::int64_t min, std::int64_t max) {
     if (!std::isfinite(value))
@@ -115,6 +130,8 @@ std::optional<std::int64_t> roundHalfEven(double value, std::int64_t min, std::i
         return std::nullopt;
     return static_cast<std::int64_t>(rounded);
 }
+
+} // namespace
 
 std::optional<std::int32_t> roundToInt32(double value) {
     const auto r = roundHalfEven(value, std::numeric_limits<std::int32_t>::min(),

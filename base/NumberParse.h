@@ -13,7 +13,5 @@ double parseLeadingNumber(std::string_view text);
 
 /// Nearest integer, ties to the even neighbour (2.5 -> 2, 3.5 -> 4); empty when
 /// the result does not fit the field's width or the value is not a number.
-std::optional<std::int64_t> roundHalfEven(double value, std::int64_t min, std::int64_t max);
-
 std::optional<std::int32_t> roundToInt32(double value);
 std::optional<std::int16_t> roundToInt16(double value);

@@ -7,10 +7,75 @@
 
 namespace {
 
-constexpr char kNoVolts[] = "----";
-
 void appendChars(std::string& out, const char* first, const char* last) {
     out.append(first, static_cast<std::size_t>(last - first));
+}
+
+// The significant digits of a positive value as to_chars writes them in
+// scientific notation, without the point, and the power of ten of the first.
+struct Significand {
+    char digits[24] = {};
+    int count = 0;
+    int exponent = 0;
+};
+
+template <typename T> Significand significand(T positive, int significantDigits) {
+    char sci[48];
+    const auto written = std::to_chars(std::begin(sci), std::end(sci), positive,
+                                       std::chars_format::scientific, significantDigits - 1);
+    // "d.ddde+xx"
+    Significand s;
+    const char* p = sci;
+    for (; p != written.ptr && *p != 'e'; ++p) {
+        if (*p != '.')
+            s.digits[s.count++] = *p;
+    }
+    if (p != written.ptr) {
+        const char* e = p + 1;
+        if (*e == '+')
+            ++e;
+        std::from_chars(e, written.ptr, s.exponent);
+    }
+    return s;
+}
+
+// The digits down to the thousandths, rounded half away from zero on the
+// significant digits, with at least one digit before the point; returns how
+// many. The first digit weighs 10^exponent, so exponent + 4 of them reach
+// 10^-3; a double reaches 10^308, hence the room `out` must have.
+int thousandthsDigits(const Significand& s, char* out) {
+    const int kept = s.exponent + 4;
+    int count = 0;
+    bool roundUp = false;
+    if (kept <= 0) {
+        roundUp = kept == 0 && s.digits[0] >= '5';
+    } else {
+        for (; count < kept; ++count)
+            out[count] = count < s.count ? s.digits[count] : '0';
+        roundUp = kept < s.count && s.digits[kept] >= '5';
+    }
+    if (roundUp) {
+        int i = count - 1;
+        for (; i >= 0 && out[i] == '9'; --i)
+            out[i] = '0';
+        if (i >= 0) {
+            ++out[i];
+        } else {
+            for (int j = count; j > 0; --j)
+                out[j] = out[j - 1];
+            out[0] = '1';
+            ++count;
+        }
+    }
+    if (count < 4) {
+        const int shift = 4 - count;
+        for (int j = count - 1; j >= 0; --j)
+            out[j + shift] = out[j];
+        for (int j = 0; j < shift; ++j)
+            out[j] = '0';
+        count = 4;
+    }
+    return count;
 }
 
 // The volts texts are those of the "#0.000" format of classic Visual Basic's
@@ -30,72 +95,17 @@ void appendChars(std::string& out, const char* first, const char* last) {
 //    input sits below zero. A zero, also a negative zero, reads "0.000".
 template <typename T> void appendVolts(std::string& out, T volts, int significantDigits) {
     if (!std::isfinite(volts)) {
-        out += kNoVolts;
+        out += kNoVoltsText;
         return;
     }
     if (volts == 0) {
         out += "0.000";
         return;
     }
-    const bool negative = volts < 0;
-
-    char sci[48];
-    const auto written = std::to_chars(std::begin(sci), std::end(sci), std::abs(volts),
-                                       std::chars_format::scientific, significantDigits - 1);
-    // "d.ddde+xx": the significant digits without the point, then the exponent of
-    // the first digit.
-    char digits[24];
-    int digitCount = 0;
-    const char* p = sci;
-    for (; p != written.ptr && *p != 'e'; ++p) {
-        if (*p != '.')
-            digits[digitCount++] = *p;
-    }
-    int exponent = 0;
-    if (p != written.ptr) {
-        const char* e = p + 1;
-        if (*e == '+')
-            ++e;
-        std::from_chars(e, written.ptr, exponent);
-    }
-
-    // The digits down to the thousandths: the first digit weighs 10^exponent, so
-    // exponent + 4 of them reach 10^-3. A double reaches 10^308, hence the room.
     char thousandths[330];
-    const int kept = exponent + 4;
-    int count = 0;
-    bool roundUp = false;
-    if (kept <= 0) {
-        roundUp = kept == 0 && digits[0] >= '5';
-    } else {
-        for (; count < kept; ++count)
-            thousandths[count] = count < digitCount ? digits[count] : '0';
-        roundUp = kept < digitCount && digits[kept] >= '5';
-    }
-    if (roundUp) {
-        int i = count - 1;
-        for (; i >= 0 && thousandths[i] == '9'; --i)
-            thousandths[i] = '0';
-        if (i >= 0) {
-            ++thousandths[i];
-        } else {
-            for (int j = count; j > 0; --j)
-                thousandths[j] = thousandths[j - 1];
-            thousandths[0] = '1';
-            ++count;
-        }
-    }
-
-    // At least one digit before the point.
-    if (count < 4) {
-        const int shift = 4 - count;
-        for (int j = count - 1; j >= 0; --j)
-            thousandths[j + shift] = thousandths[j];
-        for (int j = 0; j < shift; ++j)
-            thousandths[j] = '0';
-        count = 4;
-    }
-    if (negative)
+    const int count =
+        thousandthsDigits(significand(std::abs(volts), significantDigits), thousandths);
+    if (volts < 0)
         out += '-';
     const auto whole = static_cast<std::size_t>(count - 3);
     out.append(thousandths, whole);

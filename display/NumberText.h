@@ -30,6 +30,9 @@ double CodeVolts(std::int32_t code, std::int32_t zero, std::int32_t span);
 /// floating point.
 double CodeVolts(double code, std::int32_t zero, std::int32_t span);
 
+/// What stands in the place of volts that cannot be shown (a card without a span).
+inline constexpr char kNoVoltsText[] = "----";
+
 /// Volts with exactly three decimals ("2.324", "-2.559", "0.000"). The double
 /// form reads the value to 15 significant digits, the float form to 7, and then
 /// rounds the third decimal half away from zero; see NumberText.cpp. A value

@@ -1,6 +1,7 @@
 #include "Readouts.h"
 
 #include "NumberText.h"
+#include "ViewControls.h"
 #include "acquisition/AcqState.h"
 #include "base/FatalError.h"
 #include "base/NumberParse.h"
@@ -10,11 +11,10 @@
 
 namespace {
 
-// Every channel number the channel control can select (0 to 32) has an entry,
-// so the caption of a channel that is not acquired reads 0 V instead of failing.
-constexpr std::int32_t kSelectableChannels = 33;
+// Every channel number the channel control can select has an entry in the
+// readout's tables, so the caption of a channel that is not acquired reads
+// 0 V instead of failing.
 constexpr std::int32_t kAveragePoints = 100;
-constexpr char kNoVolts[] = "----";
 
 void checkRingArgs(const AcqState& state) {
     if (state.ChnCount < 0 || state.ChnCount > kRingRows)
@@ -57,7 +57,7 @@ void instantReadout(const AcqState& state, InstantReadout& out) {
         if (haveVolts)
             appendVoltText(out.list, volts[ch]);
         else
-            out.list += kNoVolts;
+            out.list += kNoVoltsText;
         out.list += "\r\n";
     }
 
@@ -68,7 +68,7 @@ void instantReadout(const AcqState& state, InstantReadout& out) {
     if (haveVolts)
         appendVoltText(out.label, volts[state.CurChn]);
     else
-        out.label += kNoVolts;
+        out.label += kNoVoltsText;
 }
 
 void averageReadout(AcqState& state, std::string& out) {
@@ -103,7 +103,7 @@ void averageReadout(AcqState& state, std::string& out) {
         if (haveVolts)
             appendVoltText(out, CodeVolts(static_cast<double>(mean), state.AdZero, state.AdSpan));
         else
-            out += kNoVolts;
+            out += kNoVoltsText;
         out += "\r\n";
     }
 }

@@ -6,7 +6,3 @@
 /// Caption of lblBlock after a tick with data: blocks received so far and the
 /// write pointer, each with the blank of a spaced number in front.
 std::string blockStatusText(std::int64_t blockTotal, std::int32_t dataPtr);
-
-/// Step of the points control for its new value: coarser steps for longer
-/// traces, so that every range can be crossed in a few dozen clicks.
-std::int32_t xNumIncrement(std::int32_t value);

@@ -13,16 +13,8 @@
 
 namespace {
 
-// Far beyond any image, yet safely inside int after rounding: codes far above
-// the span still map to a row that clips away.
-constexpr double kFar = 1.0e9;
-
 constexpr std::int32_t kNoRow = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kNoRowBelow = std::numeric_limits<std::int32_t>::min();
-
-double pulledIn(double v) {
-    return std::clamp(v, -kFar, kFar);
-}
 
 // The raster must look like QPainter's own cosmetic polyline; anything that
 // would make QPainter draw wider, softer or patterned lines, or map straight
@@ -181,6 +173,43 @@ QRect TraceRaster::writeSpans(QRgb colour) {
     return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
+bool TraceRaster::fitImage(const QRectF& target, QPoint& origin) {
+    origin = QPoint(pixelOf(target.left()), pixelOf(target.top()));
+    const int width = pixelOf(target.right()) - origin.x();
+    const int height = pixelOf(target.bottom()) - origin.y();
+    if (width <= 0 || height <= 0)
+        return false;
+    if (m_image.width() != width || m_image.height() != height) {
+        m_image = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+        if (m_image.isNull())
+            return false; // no memory for the image: nothing to draw with
+        m_image.fill(0);
+        m_drawnTop.assign(static_cast<std::size_t>(width), 1);
+        m_drawnBottom.assign(static_cast<std::size_t>(width), 0);
+    }
+    m_top.assign(static_cast<std::size_t>(width), kNoRow);
+    m_bottom.assign(static_cast<std::size_t>(width), kNoRowBelow);
+    return true;
+}
+
+void TraceRaster::rasterize(std::span<const std::int32_t> codes, const TraceMapping& mapping) {
+    const auto y = [&](std::int32_t vertex) {
+        return mapping.y(codes[static_cast<std::size_t>(vertex)]);
+    };
+    reduceToColumns(codes, mapping, m_columns);
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        const ColumnPoints& col = m_columns[i];
+        // Consecutive vertices within one column join by runs inside it, so the
+        // column covers every row between its lowest and highest vertex.
+        extend(col.column, pixelOf(y(col.lowest)), pixelOf(y(col.highest)));
+        if (i + 1 < m_columns.size()) {
+            const ColumnPoints& next = m_columns[i + 1];
+            addSegment(mapping.x(static_cast<std::size_t>(col.last)), y(col.last),
+                       mapping.x(static_cast<std::size_t>(next.first)), y(next.first));
+        }
+    }
+}
+
 void TraceRaster::paint(QPainter& painter, const QRect& area, std::span<const std::int32_t> codes,
                         std::int32_t xRight, std::int32_t yTop) {
     if (codes.empty() || xRight == 0 || yTop == 0 || area.isEmpty())
@@ -194,52 +223,24 @@ void TraceRaster::paint(QPainter& painter, const QRect& area, std::span<const st
     // the area; on a high-DPI screen one logical pixel is several of them and
     // the cosmetic pen is still one device pixel wide.
     const QTransform device = painter.deviceTransform();
-    const QRectF target = device.mapRect(QRectF(area));
-    const int originX = pixelOf(target.left());
-    const int originY = pixelOf(target.top());
-    const int width = pixelOf(target.right()) - originX;
-    const int height = pixelOf(target.bottom()) - originY;
-    if (width <= 0 || height <= 0)
+    QPoint origin;
+    if (!fitImage(device.mapRect(QRectF(area)), origin))
         return;
-    if (m_image.width() != width || m_image.height() != height) {
-        m_image = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
-        if (m_image.isNull())
-            return; // no memory for the image: nothing to draw with
-        m_image.fill(0);
-        m_drawnTop.assign(static_cast<std::size_t>(width), 1);
-        m_drawnBottom.assign(static_cast<std::size_t>(width), 0);
-    }
-    m_top.assign(static_cast<std::size_t>(width), kNoRow);
-    m_bottom.assign(static_cast<std::size_t>(width), kNoRowBelow);
 
     // Same mapping as the polyline's: the outermost vertices and codes 0 and
     // yTop land on the area's outermost pixel rows and columns.
     const double xScale = static_cast<double>(area.width() - 1) / xRight;
     const double yScale = static_cast<double>(area.height() - 1) / yTop;
     const TraceMapping mapping{
-        device.m11() * area.left() + device.dx() - originX, device.m11() * xScale,
-        device.m22() * area.top() + device.dy() - originY, device.m22() * yScale, yTop};
+        device.m11() * area.left() + device.dx() - origin.x(), device.m11() * xScale,
+        device.m22() * area.top() + device.dy() - origin.y(), device.m22() * yScale, yTop};
     if (!(mapping.dx > 0.0)) {
         // Columns that do not advance (x running backwards) have no column order.
         paintFullPolyline(painter, area, codes, xRight, yTop);
         return;
     }
 
-    reduceToColumns(codes, mapping, m_columns);
-    for (std::size_t i = 0; i < m_columns.size(); ++i) {
-        const ColumnPoints& col = m_columns[i];
-        // Consecutive vertices within one column join by runs inside it, so the
-        // column covers every row between its lowest and highest vertex.
-        extend(col.column, pixelOf(mapping.y(codes[static_cast<std::size_t>(col.lowest)])),
-               pixelOf(mapping.y(codes[static_cast<std::size_t>(col.highest)])));
-        if (i + 1 < m_columns.size()) {
-            const ColumnPoints& next = m_columns[i + 1];
-            addSegment(mapping.x(static_cast<std::size_t>(col.last)),
-                       mapping.y(codes[static_cast<std::size_t>(col.last)]),
-                       mapping.x(static_cast<std::size_t>(next.first)),
-                       mapping.y(codes[static_cast<std::size_t>(next.first)]));
-        }
-    }
+    rasterize(codes, mapping);
     const QRect drawn = writeSpans(qPremultiply(painter.pen().color().rgba()));
     if (drawn.isEmpty())
         return;
@@ -248,7 +249,7 @@ void TraceRaster::paint(QPainter& painter, const QRect& area, std::span<const st
     const QTransform world = painter.worldTransform();
     const bool worldEnabled = painter.worldMatrixEnabled();
     painter.setWorldTransform(device.inverted() * world);
-    painter.drawImage(QPoint(originX, originY) + drawn.topLeft(), m_image, drawn);
+    painter.drawImage(origin + drawn.topLeft(), m_image, drawn);
     painter.setWorldTransform(world);
     painter.setWorldMatrixEnabled(worldEnabled);
 }

@@ -25,6 +25,15 @@ struct TraceMapping {
     double y(std::int32_t code) const { return y0 + (static_cast<double>(yTop) - code) * dy; }
 };
 
+/// Far beyond any image, yet safely inside int after rounding: coordinates are
+/// pulled in to it, so codes far above the span still map to a row that clips
+/// away.
+inline constexpr double kFarCoordinate = 1.0e9;
+
+inline double pulledIn(double v) {
+    return v < -kFarCoordinate ? -kFarCoordinate : (v > kFarCoordinate ? kFarCoordinate : v);
+}
+
 /// The pixel that the coordinate `v` lies in. A coordinate a rounding error
 /// short of a pixel's edge counts as on it, and far-off values are pulled in
 /// first so the result always fits an int.
@@ -33,8 +42,7 @@ inline int pixelOf(double v) {
     // pixel's edge may come out a rounding error short of it. Real positions on
     // a plot are never that close to an edge without being on it.
     constexpr double kSnap = 1.0e-7;
-    constexpr double kFar = 1.0e9;
-    const double snapped = (v < -kFar ? -kFar : (v > kFar ? kFar : v)) + kSnap;
+    const double snapped = pulledIn(v) + kSnap;
     // Truncation corrected for negative values: std::floor is a library call on
     // the baseline x86-64 instruction set, and this runs for every column.
     const auto truncated = static_cast<int>(snapped);
@@ -72,6 +80,11 @@ public:
                std::int32_t xRight, std::int32_t yTop);
 
 private:
+    /// Sizes the image (and its record of what it holds) to the device pixels
+    /// of `target`; false when there are none, or no memory for them.
+    bool fitImage(const QRectF& target, QPoint& origin);
+    /// Marks the run of rows the trace covers in every column.
+    void rasterize(std::span<const std::int32_t> codes, const TraceMapping& mapping);
     void addSegment(double px, double py, double qx, double qy);
     void extend(std::int32_t column, std::int32_t row1, std::int32_t row2);
     QRect writeSpans(QRgb colour);

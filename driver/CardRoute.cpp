@@ -4,9 +4,7 @@
 #include "LibraryDriver.h"
 #include "LibrarySearch.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 std::optional<std::uint16_t> peMachine(const QString& path) {
     QFile file(path);
@@ -26,41 +24,6 @@ std::optional<std::uint16_t> peMachine(const QString& path) {
     if (pe.size() < 6 || !pe.startsWith(QByteArray("PE\0\0", 4)))
         return std::nullopt;
     return static_cast<std::uint16_t>(byte(pe, 4) | byte(pe, 5) << 8);
-}
-
-CardRoute cardRoute(const QString& programDir, const QStringList& folders) {
-    const QDir dir(programDir);
-    const QString host = dir.filePath(QStringLiteral("tovira-host.exe"));
-#if defined(Q_OS_WIN)
-#if defined(Q_PROCESSOR_X86_64)
-    constexpr std::uint16_t kOwnMachine = kPeMachineAmd64;
-#else
-    constexpr std::uint16_t kOwnMachine = kPeMachineI386;
-#endif
-    // Windows' loader takes the first tovira.dll on its path whatever its
-    // machine, so the program does too.
-    for (const QString& folder : folders) {
-        const QString dll = QDir(folder).filePath(QStringLiteral("tovira.dll"));
-        if (!QFileInfo(dll).isFile())
-            continue;
-        if (peMachine(dll) == kPeMachineI386 && kOwnMachine != kPeMachineI386)
-            return {CardRoute::Kind::Host, dll, host, {}, {QDir::toNativeSeparators(dll)}, {}};
-        // Ours, or one the loader will refuse with its own reason.
-        return {CardRoute::Kind::Direct, dll, {}, {}, {}, {}};
-    }
-    return {
-        CardRoute::Kind::Missing, dir.filePath(QStringLiteral("tovira.dll")), {}, {}, {}, folders};
-#else
-    if (QFileInfo::exists(dir.filePath(QStringLiteral("libtovira.so"))))
-        return {CardRoute::Kind::Direct, LibraryDriver::besideProgram(programDir), {}, {}, {}, {}};
-    for (const QString& folder : folders) {
-        const QString dll = QDir(folder).filePath(QStringLiteral("tovira.dll"));
-        // The host loads the library beside itself, so it needs no argument.
-        if (peMachine(dll) == kPeMachineI386)
-            return {CardRoute::Kind::Host, dll, host, {QStringLiteral("wine")}, {}, {}};
-    }
-    return {CardRoute::Kind::Missing, QStringLiteral("libtovira.so"), {}, {}, {}, folders};
-#endif
 }
 
 CardRoute cardRoute(const QString& programDir) {

@@ -49,6 +49,9 @@ std::optional<std::uint16_t> peMachine(const QString& path);
 ///   first 32-bit tovira.dll, through tovira-host.exe run with wine;
 /// - otherwise Missing: off Windows, the system's library search still has
 ///   its turn when the first call loads "libtovira.so".
+/// Each system's choice lives beside its library search
+/// (LibrarySearch_win.cpp, LibrarySearch_posix.cpp), since both follow the
+/// same loader.
 CardRoute cardRoute(const QString& programDir, const QStringList& folders);
 /// The same, looking where this system's loader would.
 CardRoute cardRoute(const QString& programDir);

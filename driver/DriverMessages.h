@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LibrarySearch.h"
+
 #include <QDir>
 #include <QString>
 #include <QStringList>
@@ -26,9 +28,8 @@ inline QString libraryNotFoundText(const QString& library, const QStringList& se
     QStringList places;
     for (const QString& folder : searched)
         places << QDir::toNativeSeparators(folder);
-#if !defined(Q_OS_WIN)
-    places << QStringLiteral("系统的库搜索路径");
-#endif
+    if (systemSearchFollowsFolders())
+        places << QStringLiteral("系统的库搜索路径");
     return QStringLiteral("无法加载驱动程序库 %1：%2（已查找：%3）")
         .arg(library, reason, places.join(QStringLiteral("；")));
 }

@@ -5,8 +5,6 @@
 
 #include <QDir>
 
-#define TOVIRA_BIND(slot, name, bytes) bound(m_fn.slot, TOVIRA_EXPORT_NAME(name, bytes))
-
 LibraryDriver::LibraryDriver(const QString& libraryPath, QStringList searched)
     : m_library(libraryPath), m_searched(std::move(searched)) {
 }
@@ -32,35 +30,40 @@ QFunctionPointer LibraryDriver::resolve(const char* name) {
     return fn;
 }
 
+template <typename Fn> Fn LibraryDriver::bound(Fn& slot, const ToviraExportName& function) {
+    return bind(slot, function, [this](const char* name) { return resolve(name); });
+}
+
 std::int32_t LibraryDriver::ConfigInfo(std::uint8_t* name201, std::int32_t* v1, std::int32_t* v2,
                                        std::int32_t* v3, std::int32_t* v4, float* zeroLevel,
                                        float* span, std::int32_t* extra) {
-    return TOVIRA_BIND(configInfo, ConfigInfo, 32)(name201, v1, v2, v3, v4, zeroLevel, span, extra);
+    return bound(m_fn.configInfo, kConfigInfoExport)(name201, v1, v2, v3, v4, zeroLevel, span,
+                                                     extra);
 }
 
 std::int32_t LibraryDriver::StopIntr() {
-    return TOVIRA_BIND(stopIntr, StopIntr, 0)();
+    return bound(m_fn.stopIntr, kStopIntrExport)();
 }
 
 std::int32_t LibraryDriver::Initial(std::int32_t a, std::int32_t b, std::int32_t c,
                                     std::int32_t d) {
-    return TOVIRA_BIND(initial, Initial, 16)(a, b, c, d);
+    return bound(m_fn.initial, kInitialExport)(a, b, c, d);
 }
 
 std::int32_t LibraryDriver::StartIntr(std::int16_t a, std::int32_t pointsPerBuf, std::int16_t b,
                                       std::int16_t chnCount, std::int32_t sampFreq, std::int32_t c,
                                       std::int16_t d) {
-    return TOVIRA_BIND(startIntr, StartIntr, 28)(a, pointsPerBuf, b, chnCount, sampFreq, c, d);
+    return bound(m_fn.startIntr, kStartIntrExport)(a, pointsPerBuf, b, chnCount, sampFreq, c, d);
 }
 
 std::int32_t LibraryDriver::GetLastADError() {
-    return TOVIRA_BIND(getLastADError, GetLastADError, 0)();
+    return bound(m_fn.getLastADError, kGetLastADErrorExport)();
 }
 
 std::int32_t LibraryDriver::QueryBuf() {
-    return TOVIRA_BIND(queryBuf, QueryBuf, 0)();
+    return bound(m_fn.queryBuf, kQueryBufExport)();
 }
 
 std::int32_t LibraryDriver::ADResult(std::int16_t* buffer) {
-    return TOVIRA_BIND(adResult, ADResult, 4)(buffer);
+    return bound(m_fn.adResult, kADResultExport)(buffer);
 }

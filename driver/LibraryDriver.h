@@ -34,11 +34,8 @@ public:
 
 private:
     QFunctionPointer resolve(const char* name);
-    template <typename Fn> Fn bound(Fn& slot, const char* name) {
-        if (slot == nullptr)
-            slot = reinterpret_cast<Fn>(resolve(name));
-        return slot;
-    }
+    /// `slot`'s function, bound at its first call (bind, ToviraApi.h).
+    template <typename Fn> Fn bound(Fn& slot, const ToviraExportName& function);
 
     QLibrary m_library;
     QStringList m_searched;

@@ -11,3 +11,8 @@
 /// host beside the program, and a native library is found by the system's own
 /// library search.
 QStringList librarySearchFolders(const QString& programDir);
+
+/// Whether the system's own library search has its turn after those folders:
+/// not on Windows, where they are the loader's whole search; elsewhere a
+/// library not found in them is still loaded by name (libtovira.so).
+bool systemSearchFollowsFolders();

@@ -1,6 +1,9 @@
 #include "LibrarySearch.h"
 
+#include "CardRoute.h"
+
 #include <QDir>
+#include <QFileInfo>
 
 #include <windows.h>
 
@@ -35,4 +38,31 @@ QStringList librarySearchFolders(const QString& programDir) {
         folders << QDir::fromNativeSeparators(folder.trimmed().remove(QLatin1Char('"')));
     folders.removeDuplicates();
     return folders;
+}
+
+bool systemSearchFollowsFolders() {
+    return false;
+}
+
+CardRoute cardRoute(const QString& programDir, const QStringList& folders) {
+    const QDir dir(programDir);
+    const QString host = dir.filePath(QStringLiteral("tovira-host.exe"));
+#if defined(Q_PROCESSOR_X86_64)
+    constexpr std::uint16_t kOwnMachine = kPeMachineAmd64;
+#else
+    constexpr std::uint16_t kOwnMachine = kPeMachineI386;
+#endif
+    // Windows' loader takes the first tovira.dll on its path whatever its
+    // machine, so the program does too.
+    for (const QString& folder : folders) {
+        const QString dll = QDir(folder).filePath(QStringLiteral("tovira.dll"));
+        if (!QFileInfo(dll).isFile())
+            continue;
+        if (peMachine(dll) == kPeMachineI386 && kOwnMachine != kPeMachineI386)
+            return {CardRoute::Kind::Host, dll, host, {}, {QDir::toNativeSeparators(dll)}, {}};
+        // Ours, or one the loader will refuse with its own reason.
+        return {CardRoute::Kind::Direct, dll, {}, {}, {}, {}};
+    }
+    return {
+        CardRoute::Kind::Missing, dir.filePath(QStringLiteral("tovira.dll")), {}, {}, {}, folders};
 }

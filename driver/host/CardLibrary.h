@@ -19,14 +19,6 @@ public:
 
     const std::string& path() const { return m_path; }
 
-    /// The library's path beside the running host executable.
-    static std::string besideHost();
-
-    /// Argument `index` of the host's command line as UTF-8: on Windows read
-    /// from the wide command line, since `argv` there is in the ANSI code
-    /// page, which cannot spell every folder name.
-    static std::string argument(char* argv[], int index);
-
 private:
     std::string m_path;
     void* m_handle = nullptr;

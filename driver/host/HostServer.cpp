@@ -3,6 +3,7 @@
 #include "CardLibrary.h"
 #include "HostProtocol.h"
 #include "driver/ToviraApi.h"
+#include "driver/sim/SimToolsApi.h"
 
 #include <algorithm>
 #include <array>
@@ -42,11 +43,10 @@ public:
 
 private:
     // Each function is looked up at its first call, as the program's own
-    // binding would; a missing one is answered, not fatal to the host.
-    template <typename Fn> Fn bound(Fn& slot, const char* name) {
-        if (slot == nullptr)
-            slot = reinterpret_cast<Fn>(m_library.function(name));
-        return slot;
+    // binding does (bind, ToviraApi.h); a missing one is answered, not fatal
+    // to the host.
+    template <typename Fn> Fn bound(Fn& slot, const ToviraExportName& function) {
+        return bind(slot, function, [this](const char* name) { return m_library.function(name); });
     }
 
     // Runs one library call, marked for the crash report.
@@ -86,36 +86,36 @@ private:
         case kConfigInfo:
             return configInfo();
         case kStopIntr: {
-            auto fn = bound(m_fn.stopIntr, TOVIRA_EXPORT_NAME(StopIntr, 0));
-            okI32(inCall("StopIntr", [&] { return fn(); }));
+            auto fn = bound(m_fn.stopIntr, kStopIntrExport);
+            okI32(inCall(kStopIntrExport.plain, [&] { return fn(); }));
             return true;
         }
         case kInitial: {
             std::int32_t a[4];
             if (!readI32s(a, 4))
                 return false;
-            auto fn = bound(m_fn.initial, TOVIRA_EXPORT_NAME(Initial, 16));
-            okI32(inCall("Initial", [&] { return fn(a[0], a[1], a[2], a[3]); }));
+            auto fn = bound(m_fn.initial, kInitialExport);
+            okI32(inCall(kInitialExport.plain, [&] { return fn(a[0], a[1], a[2], a[3]); }));
             return true;
         }
         case kStartIntr:
             return startIntr();
         case kGetLastADError: {
-            auto fn = bound(m_fn.getLastADError, TOVIRA_EXPORT_NAME(GetLastADError, 0));
-            okI32(inCall("GetLastADError", [&] { return fn(); }));
+            auto fn = bound(m_fn.getLastADError, kGetLastADErrorExport);
+            okI32(inCall(kGetLastADErrorExport.plain, [&] { return fn(); }));
             return true;
         }
         case kQueryBuf: {
-            auto fn = bound(m_fn.queryBuf, TOVIRA_EXPORT_NAME(QueryBuf, 0));
-            okI32(inCall("QueryBuf", [&] { return fn(); }));
+            auto fn = bound(m_fn.queryBuf, kQueryBufExport);
+            okI32(inCall(kQueryBufExport.plain, [&] { return fn(); }));
             return true;
         }
         case kADResult:
             return adResult();
         case kSimDroppedBlocks: {
-            using Fn = std::int64_t (*)();
-            auto fn = reinterpret_cast<Fn>(m_library.function("SimDroppedBlocks"));
-            const auto dropped = static_cast<std::uint64_t>(inCall("SimDroppedBlocks", fn));
+            auto fn =
+                reinterpret_cast<SimDroppedBlocksFn>(m_library.function(kSimDroppedBlocksExport));
+            const auto dropped = static_cast<std::uint64_t>(inCall(kSimDroppedBlocksExport, fn));
             putU32(m_out, kOk);
             putU32(m_out, static_cast<std::uint32_t>(dropped));
             putU32(m_out, static_cast<std::uint32_t>(dropped >> 32));
@@ -137,8 +137,8 @@ private:
         float zero = getF32(p + 16);
         float span = getF32(p + 20);
         std::int32_t extra = getI32(p + 24);
-        auto fn = bound(m_fn.configInfo, TOVIRA_EXPORT_NAME(ConfigInfo, 32));
-        const std::int32_t result = inCall("ConfigInfo", [&] {
+        auto fn = bound(m_fn.configInfo, kConfigInfoExport);
+        const std::int32_t result = inCall(kConfigInfoExport.plain, [&] {
             return fn(name.data(), &v[0], &v[1], &v[2], &v[3], &zero, &span, &extra);
         });
         okI32(result);
@@ -155,8 +155,8 @@ private:
         std::int32_t a[7];
         if (!readI32s(a, 7))
             return false;
-        auto fn = bound(m_fn.startIntr, TOVIRA_EXPORT_NAME(StartIntr, 28));
-        const std::int32_t result = inCall("StartIntr", [&] {
+        auto fn = bound(m_fn.startIntr, kStartIntrExport);
+        const std::int32_t result = inCall(kStartIntrExport.plain, [&] {
             return fn(static_cast<std::int16_t>(a[0]), a[1], static_cast<std::int16_t>(a[2]),
                       static_cast<std::int16_t>(a[3]), a[4], a[5], static_cast<std::int16_t>(a[6]));
         });
@@ -183,10 +183,11 @@ private:
         if (!m_channel.read(reinterpret_cast<char*>(m_buffer.data() + first),
                             std::size_t{end - first} * 2))
             return false;
-        auto fn = bound(m_fn.adResult, TOVIRA_EXPORT_NAME(ADResult, 4));
+        auto fn = bound(m_fn.adResult, kADResultExport);
         for (std::uint32_t i = 0; i < calls; ++i) {
             m_before = m_buffer;
-            const std::int32_t result = inCall("ADResult", [&] { return fn(m_buffer.data()); });
+            const std::int32_t result =
+                inCall(kADResultExport.plain, [&] { return fn(m_buffer.data()); });
             // The span of what this call changed; the program keeps the rest.
             const Span changed = changedSpan(m_before.data(), m_buffer.data(), m_buffer.size());
             putU32(m_out, kOk);

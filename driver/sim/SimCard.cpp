@@ -39,12 +39,12 @@ bool SimCard::initialise() {
 bool SimCard::start(std::int32_t pointsPerBuf, std::int32_t channels, std::int32_t scansPerSecond,
                     std::chrono::milliseconds stall) {
     if (!m_initialised)
-        return fail(kNotInitialised);
+        return refuse(kNotInitialised);
     if (scansPerSecond < kMinRate || scansPerSecond > kMaxRate)
-        return fail(kRateOutOfRange);
+        return refuse(kRateOutOfRange);
     if (pointsPerBuf < 1 || pointsPerBuf > kMaxPointsPerBuf || channels < 1 ||
         channels > kMaxChannels)
-        return fail(kBadBlockSize);
+        return refuse(kBadBlockSize);
 
     halt();
     const auto rate = static_cast<std::uint64_t>(scansPerSecond);
@@ -55,7 +55,7 @@ bool SimCard::start(std::int32_t pointsPerBuf, std::int32_t channels, std::int32
         m_queue.reset(static_cast<std::size_t>(points) * static_cast<std::size_t>(channels),
                       static_cast<std::size_t>(m_capacity));
     } catch (const std::bad_alloc&) {
-        return fail(kNoResources);
+        return refuse(kNoResources);
     }
 
     m_pointsPerBuf = pointsPerBuf;
@@ -68,7 +68,7 @@ bool SimCard::start(std::int32_t pointsPerBuf, std::int32_t channels, std::int32
     try {
         m_thread = std::thread(&SimCard::run, this);
     } catch (const std::system_error&) {
-        return fail(kNoResources);
+        return refuse(kNoResources);
     }
     return true;
 }
@@ -76,11 +76,6 @@ bool SimCard::start(std::int32_t pointsPerBuf, std::int32_t channels, std::int32
 void SimCard::stop() {
     halt();
     m_initialised = false;
-}
-
-bool SimCard::fail(Error error) {
-    m_lastError = error;
-    return false;
 }
 
 bool SimCard::refuse(std::int32_t error) {

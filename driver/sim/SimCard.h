@@ -46,8 +46,10 @@ public:
     /// longer fits the queue is dropped.
     bool start(std::int32_t pointsPerBuf, std::int32_t channels, std::int32_t scansPerSecond,
                std::chrono::milliseconds stall = std::chrono::milliseconds{0});
-    /// Fails the current call with `error` as a faulty card would: records it
-    /// for lastError() and changes nothing else. Always false.
+    /// Fails the current call with `error`: records it for lastError() and
+    /// changes nothing else. The card's own refusals go through here, and so
+    /// do the faults a faulty card is asked to show (SimFaults.h). Always
+    /// false.
     bool refuse(std::int32_t error);
     /// Stops acquisition and disarms the card; harmless when nothing runs.
     /// Blocks completed so far stay available.
@@ -80,7 +82,6 @@ private:
     Clock::time_point completionTime(std::uint64_t block) const;
     std::uint64_t blocksDueBy(Clock::time_point t) const;
     void skipBlocksThatWouldBeDropped(Clock::time_point now);
-    bool fail(Error error);
 
     SignalGenerator m_signals;
     BlockQueue m_queue;

@@ -3,6 +3,7 @@
 
 #include "SimCard.h"
 #include "SimFaults.h"
+#include "SimLifetime.h"
 #include "SimToolsApi.h"
 #include "driver/ToviraApi.h"
 
@@ -11,19 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
-#if defined(_WIN32) && !defined(_WIN64)
-// 32-bit Windows: tovira-win32.def exports the decorated names, and only those.
-#define TOVIRA_EXPORT
-#elif defined(_WIN32)
-#define TOVIRA_EXPORT __declspec(dllexport)
-#else
-#define TOVIRA_EXPORT __attribute__((visibility("default")))
-#endif
 
 namespace {
 
@@ -44,25 +32,6 @@ constexpr float kSpan = 65536.0F;
 
 // QueryBuf's caller keeps only the low 16 bits, read as signed.
 constexpr std::size_t kMaxReportedBlocks = 32767;
-
-// Destroyed when the library is unloaded or the process ends; its destructor
-// stops the acquisition thread. On Windows that happens under the loader
-// lock, where a thread cannot end, so there the library stays loaded once a
-// start has run (see StartIntr), and at the process's end the thread, which
-// Windows has already stopped, is let go instead (see DllMain).
-SimCard g_card;
-
-#if defined(_WIN32)
-void keepLoaded() {
-    static const bool pinned = [] {
-        HMODULE self = nullptr;
-        return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                      GET_MODULE_HANDLE_EX_FLAG_PIN,
-                                  reinterpret_cast<LPCWSTR>(&g_card), &self) != 0;
-    }();
-    (void)pinned;
-}
-#endif
 
 // The faults every function can show on request: output of its own on
 // standard output, and a crash. The crash is meant, so the sanitizers must
@@ -87,6 +56,9 @@ template <typename T> void put(T* ref, T value) {
 }
 
 } // namespace
+
+// How it lives and ends with the library: SimLifetime.h.
+SimCard g_card;
 
 extern "C" {
 
@@ -138,9 +110,7 @@ TOVIRA_EXPORT std::int32_t TOVIRA_CALL StartIntr(std::int16_t, std::int32_t poin
     if (const auto error = simfaults::startError())
         return g_card.refuse(*error) ? 1 : 0;
     const auto stall = simfaults::stall().value_or(std::chrono::milliseconds{0});
-#if defined(_WIN32)
     keepLoaded();
-#endif
     return g_card.start(pointsPerBuf, chnCount, sampFreq, stall) ? 1 : 0;
 }
 
@@ -181,14 +151,3 @@ static_assert(std::is_same_v<decltype(&GetLastADError), GetLastADErrorFn>);
 static_assert(std::is_same_v<decltype(&QueryBuf), QueryBufFn>);
 static_assert(std::is_same_v<decltype(&ADResult), ADResultFn>);
 static_assert(std::is_same_v<decltype(&SimDroppedBlocks), SimDroppedBlocksFn>);
-
-#if defined(_WIN32)
-// Runs before the library's static objects are destroyed. When the process
-// ends (`reserved` set), Windows has stopped every other thread already, and
-// joining the acquisition thread would wait for ever.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_DETACH && reserved != nullptr)
-        g_card.abandon();
-    return TRUE;
-}
-#endif

@@ -5,14 +5,6 @@
 
 #include <cstring>
 
-#if defined(_WIN32) && !defined(_WIN64)
-#define TOVIRA_EXPORT // the .def file gives the decorated name
-#elif defined(_WIN32)
-#define TOVIRA_EXPORT __declspec(dllexport)
-#else
-#define TOVIRA_EXPORT __attribute__((visibility("default")))
-#endif
-
 extern "C" TOVIRA_EXPORT std::int32_t TOVIRA_CALL ConfigInfo(std::uint8_t* name201, std::int32_t*,
                                                              std::int32_t*, std::int32_t*,
                                                              std::int32_t*, float* zeroLevel,

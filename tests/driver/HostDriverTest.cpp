@@ -6,6 +6,7 @@
 #include "acquisition/AcqState.h"
 #include "acquisition/Drain.h"
 #include "acquisition/StartStop.h"
+#include "driver/LibraryDriver.h"
 #include "driver/ToviraApi.h"
 #include "tests/support/CardFault.h"
 #include "tests/support/FatalText.h"
@@ -28,6 +29,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #if defined(_WIN32)
@@ -281,6 +283,67 @@ TEST(HostDriver, DrainKeepsEveryScanAndTheBufferEnds) {
     const std::vector<std::int16_t> before = state.AdBuf;
     EXPECT_EQ(card->ADResult(state.AdBuf.data()), 0);
     EXPECT_EQ(state.AdBuf, before);
+}
+
+// Starts `card` at 100000 scans/s (500-scan blocks) and takes `blocks` blocks
+// in the order the calls below make them, into buffers that start out with
+// the same marked contents: `between` is called after the first ADResult of
+// each announcement, while the rest of the announced blocks are still on
+// their way from a host.
+std::vector<std::vector<std::int16_t>> takeBlocks(AdDriver& card, int blocks,
+                                                  const std::function<void()>& between) {
+    AcqState state;
+    EXPECT_EQ(startAcquisition(card, state, "100000").outcome, StartOutcome::Started);
+    std::vector<std::int16_t> buffer(state.AdBuf.size());
+    for (std::size_t i = 0; i < buffer.size(); ++i)
+        buffer[i] = static_cast<std::int16_t>(0x5000 + i);
+    std::vector<std::vector<std::int16_t>> taken;
+    while (static_cast<int>(taken.size()) < blocks) {
+        if (!waitForBlocks(card, 3))
+            break;
+        const int announced = card.QueryBuf() & 0xFFFF;
+        for (int b = 0; b < announced && static_cast<int>(taken.size()) < blocks; ++b) {
+            EXPECT_EQ(card.ADResult(buffer.data()), 1);
+            taken.push_back(buffer);
+            if (b == 0)
+                between();
+        }
+    }
+    stopAcquisition(card);
+    return taken;
+}
+
+TEST(HostDriver, ACallWhileBlocksAreInFlightComesFirstAndTheBlocksFollowInOrder) {
+    constexpr int kBlocks = 12;
+    HostFolder folder;
+    auto host = folder.driver();
+    Config().call(*host);
+    int calls = 0;
+    // Another call of each kind while blocks are in flight: one that answers
+    // a number, and a new count, whose blocks come after the ones in flight.
+    const auto viaHost = takeBlocks(*host, kBlocks, [&] {
+        EXPECT_EQ(host->GetLastADError(), 0);
+        EXPECT_GE(host->QueryBuf(), 0);
+        ++calls;
+    });
+    ASSERT_EQ(viaHost.size(), static_cast<std::size_t>(kBlocks));
+    EXPECT_GE(calls, 1);
+
+    // Block i holds scans i * 500 onwards: channel 4 counts them.
+    constexpr std::size_t kChannels = 17;
+    for (std::size_t i = 0; i < viaHost.size(); ++i)
+        EXPECT_EQ(viaHost[i][1 + kCounterChannel], static_cast<std::int16_t>(i * 500)) << i;
+
+    // The same blocks taken from the library loaded directly leave the same
+    // buffers, element 0 and the last one included.
+    LibraryDriver direct(QStringLiteral(SIM_LIBRARY));
+    Config().call(direct);
+    const auto directly = takeBlocks(direct, kBlocks, [] {});
+    ASSERT_EQ(directly.size(), viaHost.size());
+    for (std::size_t i = 0; i < viaHost.size(); ++i)
+        EXPECT_EQ(viaHost[i], directly[i]) << "block " << i;
+    EXPECT_EQ(viaHost.back().front(), 0x5000);
+    EXPECT_EQ(viaHost.back().back(), static_cast<std::int16_t>(0x5000 + 500 * kChannels + 1));
 }
 
 TEST(HostDriver, PrintingLibraryDoesNotDisturbTheChannel) {

@@ -10,8 +10,11 @@
 //   direct   libtovira.so bound by LibraryDriver, as the program does
 //   host     the same library through the native card host (tovira-host)
 //   wine     the card built as a 32-bit tovira.dll, through tovira-host.exe
-//            under Wine (the build's win32/bin/) The tool types the
-// rate, sets the point count and the channel through their up-down controls,
+//            under Wine (the build's win32/bin/)
+//   host32   the Windows program's own route to the maker's card: the 32-bit
+//            tovira-host.exe beside the program on the 32-bit tovira.dll of
+//            win32/bin/, run directly (for the Windows build)
+// The tool types the rate, sets the point count and the channel through their up-down controls,
 // presses "开始采集", lets it run, presses "停止采集" and prints one
 // "name: value" line per figure:
 //   blocks received    the window's BlockTotal
@@ -36,6 +39,7 @@
 #include "driver/sim/SimToolsApi.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLibrary>
 #include <QLineEdit>
@@ -256,13 +260,25 @@ Card openCard(const std::string& route) {
             std::exit(2);
         }
         card.droppedBlocks = [library, dropped] { return dropped(); };
-    } else if (route == "host" || route == "wine") {
-        const bool wine = route == "wine";
-        const QString dir = wine ? QStringLiteral(MULTIBUF_WIN32_DIR) : programDir;
-        auto host = std::make_unique<HostDriver>(
-            dir + (wine ? QStringLiteral("/tovira-host.exe") : QStringLiteral("/tovira-host")),
-            wine ? QStringList{QStringLiteral("wine")} : QStringList{},
-            dir + (wine ? QStringLiteral("/tovira.dll") : QStringLiteral("/libtovira.so")));
+    } else if (route == "host" || route == "wine" || route == "host32") {
+        const QString win32Dir = QStringLiteral(MULTIBUF_WIN32_DIR);
+        std::unique_ptr<HostDriver> host;
+        if (route == "host") {
+            host = std::make_unique<HostDriver>(programDir + QStringLiteral("/tovira-host"),
+                                                QStringList{},
+                                                programDir + QStringLiteral("/libtovira.so"));
+        } else if (route == "wine") {
+            host = std::make_unique<HostDriver>(win32Dir + QStringLiteral("/tovira-host.exe"),
+                                                QStringList{QStringLiteral("wine")},
+                                                win32Dir + QStringLiteral("/tovira.dll"));
+        } else {
+            // As the program reaches a 32-bit tovira.dll in the system folder:
+            // the host beside it, given the library's path.
+            const QString dll = win32Dir + QStringLiteral("/tovira.dll");
+            host = std::make_unique<HostDriver>(programDir + QStringLiteral("/tovira-host.exe"),
+                                                QStringList{}, dll, HostDriver::Timeouts{},
+                                                QStringList{QDir::toNativeSeparators(dll)});
+        }
         HostDriver* asked = host.get();
         card.droppedBlocks = [asked] {
             std::string request;
@@ -275,7 +291,7 @@ Card openCard(const std::string& route) {
         };
         card.driver = std::move(host);
     } else {
-        std::fprintf(stderr, "sustained_rate: route is direct, host or wine, not %s\n",
+        std::fprintf(stderr, "sustained_rate: route is direct, host, wine or host32, not %s\n",
                      route.c_str());
         std::exit(2);
     }

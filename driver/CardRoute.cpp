@@ -4,6 +4,7 @@
 #include "LibraryDriver.h"
 #include "LibrarySearch.h"
 
+#include <QDir>
 #include <QFile>
 
 std::optional<std::uint16_t> peMachine(const QString& path) {
@@ -36,7 +37,10 @@ std::unique_ptr<AdDriver> makeDriver(const CardRoute& route,
         return std::make_unique<LibraryDriver>(route.library);
     if (route.kind == CardRoute::Kind::Missing)
         return std::make_unique<LibraryDriver>(route.library, route.searched);
-    auto host = std::make_unique<HostDriver>(route.host, route.launcher, route.library,
+    // Messages name the library as the system writes paths (the host's own
+    // path HostProcess shows so).
+    auto host = std::make_unique<HostDriver>(route.host, route.launcher,
+                                             QDir::toNativeSeparators(route.library),
                                              HostDriver::Timeouts{}, route.hostArguments);
     host->setHostLostHandler(std::move(onHostLost));
     return host;

@@ -14,6 +14,12 @@ inline QString libraryNotLoadedText(const QString& library, const QString& reaso
     return QStringLiteral("无法加载驱动程序库 %1：%2").arg(library, reason);
 }
 
+/// The file found under the library's name is no library of any machine: a
+/// text, an empty file, anything without a library's header.
+inline QString notALibraryText(const QString& library) {
+    return libraryNotLoadedText(library, QStringLiteral("该文件不是任何机器的程序库"));
+}
+
 /// The library has no export of that name.
 inline QString functionMissingText(const QString& library, const QString& function,
                                    const QString& reason) {

@@ -37,9 +37,9 @@ private:
 
 HostDriver::HostDriver(QString hostPath, QStringList launcher, QString libraryPath,
                        Timeouts timeouts, QStringList hostArguments)
-    : m_host(std::move(hostPath), std::move(launcher), std::move(hostArguments)),
-      m_libraryPath(std::move(libraryPath)), m_timeouts(timeouts),
-      m_hostBuffer(kMinBufferElements, 0) {
+    : m_underWine(!launcher.isEmpty()),
+      m_host(std::move(hostPath), std::move(launcher), std::move(hostArguments)),
+      m_libraryPath(std::move(libraryPath)), m_timeouts(timeouts), m_elements(kMinBufferElements) {
     m_host.setFinishedHandler([this] { onFinished(); });
 }
 
@@ -115,9 +115,13 @@ void HostDriver::receiveStatus() {
                          .toStdString());
 }
 
-void HostDriver::send(const std::string& request) {
+void HostDriver::startHost() {
     if (m_state == State::Starting && !m_host.running() && !m_host.start(m_deadline))
         lost(m_host.startFailureText());
+}
+
+void HostDriver::send(const std::string& request) {
+    startHost();
     collectReadAhead();
     const HostProcess::Wait wait =
         m_host.write(request.data(), static_cast<qint64>(request.size()), m_deadline);
@@ -199,8 +203,14 @@ std::int32_t HostDriver::StartIntr(std::int16_t a, std::int32_t pointsPerBuf, st
         putI32(r, v);
     const std::int32_t result = callI32(r, "StartIntr");
     if (result != 0) {
-        // The host clears its buffer for the new block shape the same way.
-        m_hostBuffer.assign(std::max(blockElements(pointsPerBuf, chnCount), kMinBufferElements), 0);
+        // The host drops slots of another size the same way; the new ones are
+        // made at once, so the first tick finds them ready.
+        const std::uint32_t elements =
+            std::max(blockElements(pointsPerBuf, chnCount), kMinBufferElements);
+        if (elements != m_elements)
+            m_blocks.reset();
+        m_elements = elements;
+        mapBlocks("StartIntr");
     }
     return result;
 }
@@ -217,28 +227,68 @@ std::int32_t HostDriver::QueryBuf() {
     return ready;
 }
 
+void HostDriver::mapBlocks(const char* function) {
+    if (m_blocks || m_state == State::Gone)
+        return;
+    const Call call(*this, function);
+    // The mapping is handed to the running process.
+    startHost();
+    const std::uint32_t slotCount = blockSlots(m_elements);
+    QString reason;
+    auto blocks =
+        SharedBlocks::create(static_cast<std::size_t>(mappingBytes(slotCount, m_elements)), reason);
+    if (!blocks)
+        lost(QStringLiteral("无法为驱动程序主机 %1 建立共享内存：%2").arg(m_host.path(), reason));
+    std::string r = request(kMapBlocks);
+    putU32(r, slotCount);
+    putU32(r, m_elements);
+    const std::string tail = blocks->reference(m_host, m_underWine, reason);
+    if (tail.empty())
+        lost(QStringLiteral("无法为驱动程序主机 %1 建立共享内存：%2").arg(m_host.path(), reason));
+    r += tail;
+    send(r);
+    receiveStatus();
+    char size[4];
+    receive(size, 4);
+    if (getU32(size) > kMaxText)
+        garbled();
+    std::string text(getU32(size), '\0');
+    receive(text.data(), static_cast<qint64>(text.size()));
+    blocks->handedOver();
+    if (!text.empty()) {
+        lost(QStringLiteral("驱动程序主机 %1 无法打开共享内存：%2")
+                 .arg(m_host.path(), QString::fromUtf8(text)));
+    }
+    m_blocks = std::move(blocks);
+    m_slots = slotCount;
+}
+
+std::int16_t* HostDriver::slot(std::uint32_t index) const {
+    return m_blocks->data() + std::size_t{index} * m_elements;
+}
+
 HostDriver::Block HostDriver::receiveBlock() {
     receiveStatus();
-    char head[12];
+    char head[16];
     receive(head, sizeof head);
     Block block;
     block.result = getI32(head);
-    block.first = getU32(head + 4);
-    const std::uint32_t end = getU32(head + 8);
-    if (block.first > end || end > m_hostBuffer.size())
+    block.slot = getU32(head + 4);
+    block.first = getU32(head + 8);
+    block.end = getU32(head + 12);
+    // Each reply names the next slot, within the mapping, and a span within
+    // the slot: anything else is not to be followed into memory.
+    if (block.slot != m_nextSlot || block.slot >= m_slots || block.first > block.end ||
+        block.end > m_elements)
         garbled();
-    const std::size_t count = end - block.first;
-    block.after.resize(count);
-    receive(reinterpret_cast<char*>(block.after.data()), static_cast<qint64>(count * 2));
-    const auto span = m_hostBuffer.begin() + block.first;
-    block.before.assign(span, span + static_cast<std::ptrdiff_t>(count));
-    std::copy(block.after.begin(), block.after.end(), span);
+    ++m_nextSlot;
     return block;
 }
 
 void HostDriver::collectReadAhead() {
     // Another call is about to be made while announced blocks are still on
-    // their way: take them in first, to be handed out in order.
+    // their way: take them in first, to be handed out in order. Their slots
+    // stay as they are until the next ADResult request.
     while (m_inFlight > 0) {
         --m_inFlight;
         m_readAhead.push_back(receiveBlock());
@@ -250,25 +300,27 @@ std::int32_t HostDriver::ADResult(std::int16_t* buffer) {
         return 0;
     Block block;
     if (!m_readAhead.empty()) {
-        block = std::move(m_readAhead.front());
+        block = m_readAhead.front();
         m_readAhead.pop_front();
     } else {
+        // Before the first start the buffer has its two elements, and slots too.
+        mapBlocks("ADResult");
+        if (m_state == State::Gone)
+            return 0;
         const Call call(*this, "ADResult");
         if (m_inFlight == 0) {
-            const auto calls = static_cast<std::uint32_t>(std::max<std::int32_t>(m_announced, 1));
-            m_announced = 0;
-            // The host's buffer becomes the caller's, so the first call sees
-            // exactly what a direct call would.
-            const Span upload = changedSpan(m_hostBuffer.data(), buffer, m_hostBuffer.size());
+            const auto wanted = static_cast<std::uint32_t>(std::max<std::int32_t>(m_announced, 1));
+            const std::uint32_t calls = std::min(wanted, m_slots - 1);
+            m_announced -= static_cast<std::int32_t>(
+                std::min<std::uint32_t>(static_cast<std::uint32_t>(m_announced), calls));
+            // The first call finds exactly the caller's buffer, as a direct
+            // call would.
+            std::memcpy(slot(0), buffer, std::size_t{m_elements} * 2);
             std::string r = request(kADResult);
             putU32(r, calls);
-            putU32(r, static_cast<std::uint32_t>(upload.first));
-            putU32(r, static_cast<std::uint32_t>(upload.end));
-            putI16s(r, buffer + upload.first, upload.end - upload.first);
-            std::copy(buffer + upload.first, buffer + upload.end,
-                      m_hostBuffer.begin() + static_cast<std::ptrdiff_t>(upload.first));
             send(r);
             m_inFlight = calls;
+            m_nextSlot = 1;
         }
         --m_inFlight;
         try {
@@ -279,11 +331,13 @@ std::int32_t HostDriver::ADResult(std::int16_t* buffer) {
             throw;
         }
     }
-    // What the library wrote is what changed in the host's copy of the
-    // caller's buffer; everything else stays as the caller has it.
-    for (std::size_t i = 0; i < block.after.size(); ++i) {
-        if (block.after[i] != block.before[i])
-            buffer[block.first + i] = block.after[i];
+    // What the library wrote is what this call changed against the call
+    // before; everything else stays as the caller has it.
+    const std::int16_t* before = slot(block.slot - 1);
+    const std::int16_t* after = slot(block.slot);
+    for (std::uint32_t i = block.first; i < block.end; ++i) {
+        if (after[i] != before[i])
+            buffer[i] = after[i];
     }
     return block.result;
 }

@@ -2,6 +2,7 @@
 
 #include "AdDriver.h"
 #include "HostProcess.h"
+#include "SharedBlocks.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,8 +11,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 /// The card library reached through the card host (tovira-host), a process of
 /// the library's own architecture that loads it and serves its calls over its
@@ -24,14 +25,17 @@
 /// answer could not be run at all (a Wine without 32-bit support, say): the
 /// message says so and gives how it ended and the launcher's last words.
 ///
-/// Blocks are read ahead: the first ADResult after a QueryBuf asks for all the
-/// blocks that QueryBuf announced, and the host copies them one after another
-/// while the program takes them. The library sees the same calls in the same
-/// order as long as every announced block is copied, which is what the drain
-/// does; a call made before that takes the rest in first and hands them out
-/// later, in order. The caller's buffer after each ADResult holds what it
-/// would after a direct call: only the elements the library changed are
-/// written.
+/// Blocks come through a mapping shared with the host (SharedBlocks), made at
+/// each StartIntr that changes the block's size; the pipe carries only the
+/// calls and short replies. Blocks are read ahead: the first ADResult after a
+/// QueryBuf asks for the blocks that QueryBuf announced (as many as the
+/// mapping has slots for), and the host copies them one after another into
+/// the slots while the program takes them. The library sees the same calls in
+/// the same order as long as every announced block is copied, which is what
+/// the drain does; a call made before that takes the rest in first and hands
+/// them out later, in order. The caller's buffer after each ADResult holds
+/// what it would after a direct call: only the elements the library changed
+/// are written.
 class HostDriver final : public AdDriver {
 public:
     struct Timeouts {
@@ -78,6 +82,8 @@ public:
 
     /// The host's process, for tools and tests that watch it.
     const HostProcess& process() const { return m_host; }
+    /// The block slots shared with the host; null before the first is made.
+    const SharedBlocks* sharedBlocks() const { return m_blocks.get(); }
 
 private:
     /// Where the conversation with the host stands.
@@ -90,19 +96,27 @@ private:
     };
     class Call;
 
+    /// One call's reply: slot `slot` holds the buffer after the call, which
+    /// changed only elements first to end - 1 of the slot before it.
     struct Block {
         std::int32_t result = 0;
+        std::uint32_t slot = 0;
         std::uint32_t first = 0;
-        std::vector<std::int16_t> before; // the host's buffer over the span before the call
-        std::vector<std::int16_t> after;  // and after it
+        std::uint32_t end = 0;
     };
 
     /// Starts the host if needed, hands in anything read ahead, then sends the
     /// request.
     void send(const std::string& request);
+    /// Starts the host at the first call.
+    void startHost();
     std::int32_t callI32(const std::string& request, const char* function);
     void collectReadAhead();
+    /// Makes slots of the block buffer's size and hands them to the host,
+    /// unless it has them already.
+    void mapBlocks(const char* function);
     Block receiveBlock();
+    std::int16_t* slot(std::uint32_t index) const;
     void receiveStatus();
     void receive(char* data, qint64 bytes);
     [[noreturn]] void lost(const QString& message);
@@ -111,6 +125,7 @@ private:
     [[noreturn]] void garbled();
     void onFinished();
 
+    bool m_underWine; // the host runs through Wine: paths are spelled for it
     HostProcess m_host;
     QString m_libraryPath;
     Timeouts m_timeouts;
@@ -122,10 +137,13 @@ private:
     std::chrono::milliseconds m_limit{0};
     HostProcess::Clock::time_point m_deadline;
 
-    // The host's block buffer as it is now, so uploads and replies carry only
-    // what changed.
-    std::vector<std::int16_t> m_hostBuffer;
+    // The block buffer's size since the last start, and the slots of that size
+    // shared with the host.
+    std::uint32_t m_elements;
+    std::unique_ptr<SharedBlocks> m_blocks;
+    std::uint32_t m_slots = 0;
     std::int32_t m_announced = 0;  // blocks the last QueryBuf announced, not yet asked for
     std::uint32_t m_inFlight = 0;  // block replies asked for and not yet read
+    std::uint32_t m_nextSlot = 0;  // the slot the next block reply must name
     std::deque<Block> m_readAhead; // block replies read before the program asked for them
 };

@@ -1,5 +1,7 @@
 #include "HostProcess.h"
 
+#include <QDir>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -13,17 +15,48 @@ constexpr qsizetype kErrorTailBytes = 4096;
 // A launcher's words in a message box: one line, cut if it runs on.
 constexpr qsizetype kWordsChars = 300;
 
-// The last line of `text` with anything in it, without control characters.
+// Whether `c` shows in a line of text. Bytes that are no text decode to
+// replacement characters, controls, format characters, private-use and
+// unassigned code points, none of which a reader can make anything of.
+bool printable(char32_t c) {
+    if (c == QChar::ReplacementCharacter)
+        return false;
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Other_PrivateUse:
+    case QChar::Other_NotAssigned:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// The last line of `text` with anything printable in it, on one line: each
+// run of what does not show becomes one space.
 QString lastLine(const QByteArray& text) {
     const QList<QByteArray> lines = text.split('\n');
     for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
-        QString words = QString::fromLocal8Bit(*line);
-        words.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
-        words = words.trimmed();
+        QString words;
+        for (const char32_t c : QString::fromLocal8Bit(*line).toUcs4()) {
+            if (printable(c))
+                words.append(QChar::fromUcs4(c));
+            else
+                words.append(u' ');
+        }
+        words = words.simplified();
         if (words.isEmpty())
             continue;
-        if (words.size() > kWordsChars)
-            words = words.left(kWordsChars) + QStringLiteral("…");
+        if (words.size() > kWordsChars) {
+            // Cut between characters, never inside a surrogate pair.
+            qsizetype cut = kWordsChars;
+            if (words[cut - 1].isHighSurrogate())
+                --cut;
+            words = words.left(cut) + QStringLiteral("…");
+        }
         return words;
     }
     return {};
@@ -39,8 +72,8 @@ int msLeft(HostProcess::Clock::time_point deadline) {
 } // namespace
 
 HostProcess::HostProcess(QString hostPath, QStringList launcher, QStringList arguments)
-    : m_hostPath(std::move(hostPath)), m_launcher(std::move(launcher)),
-      m_arguments(std::move(arguments)) {
+    : m_hostPath(std::move(hostPath)), m_shownPath(QDir::toNativeSeparators(m_hostPath)),
+      m_launcher(std::move(launcher)), m_arguments(std::move(arguments)) {
     // The host's errors and whatever the library prints go where the program's
     // go, as they come; the tail is kept, since when the host cannot be run at
     // all, its launcher's last words there are the cause.
@@ -81,7 +114,7 @@ bool HostProcess::start(Clock::time_point deadline) {
     // the program's end of its input closes.
     if (!adopt(m_process)) {
         std::fprintf(stderr, "tovira-host: not tied to the program's life: %s\n",
-                     qPrintable(m_hostPath));
+                     qPrintable(m_shownPath));
     }
     return true;
 }
@@ -144,12 +177,12 @@ QString HostProcess::exitText() const {
 
 QString HostProcess::startFailureText() const {
     return QStringLiteral("无法启动驱动程序主机 %1：%2")
-        .arg(m_launcher.isEmpty() ? m_hostPath : m_launcher.join(u' ') + u' ' + m_hostPath,
+        .arg(m_launcher.isEmpty() ? m_shownPath : m_launcher.join(u' ') + u' ' + m_shownPath,
              m_process.errorString());
 }
 
 QString HostProcess::endedText() const {
-    return QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(m_hostPath, exitText());
+    return QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(m_shownPath, exitText());
 }
 
 QString HostProcess::notRunText(const QByteArray& output) {
@@ -163,7 +196,7 @@ QString HostProcess::notRunText(const QByteArray& output) {
     if (!words.isEmpty())
         cause += QStringLiteral("（最后的输出：%1）").arg(words);
     if (m_launcher.isEmpty())
-        return QStringLiteral("无法运行驱动程序主机 %1：%2").arg(m_hostPath, cause);
+        return QStringLiteral("无法运行驱动程序主机 %1：%2").arg(m_shownPath, cause);
     return QStringLiteral("无法通过 %1 运行驱动程序主机 %2：%3")
-        .arg(m_launcher.join(u' '), m_hostPath, cause);
+        .arg(m_launcher.join(u' '), m_shownPath, cause);
 }

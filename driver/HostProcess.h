@@ -55,8 +55,9 @@ public:
     /// ended it.
     void setFinishedHandler(std::function<void()> handler) { m_onFinished = std::move(handler); }
 
-    /// The host program, as messages name it.
-    const QString& path() const { return m_hostPath; }
+    /// The host program, as messages name it: written with the system's
+    /// separators, as the other paths in them are.
+    const QString& path() const { return m_shownPath; }
     /// Why start() failed.
     QString startFailureText() const;
     /// The host ended after it had answered: how it ended.
@@ -79,6 +80,7 @@ private:
     void forwardErrors();
 
     QString m_hostPath;
+    QString m_shownPath;
     QStringList m_launcher;
     QStringList m_arguments;
     QProcess m_process;

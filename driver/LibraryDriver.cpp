@@ -4,27 +4,31 @@
 #include "base/FatalError.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 LibraryDriver::LibraryDriver(const QString& libraryPath, QStringList searched)
     : m_library(libraryPath), m_searched(std::move(searched)) {
 }
 
-QString LibraryDriver::besideProgram(const QString& programDir) {
-    return QDir(programDir).filePath(QStringLiteral("tovira"));
-}
-
 QFunctionPointer LibraryDriver::resolve(const char* name) {
     if (!m_library.isLoaded() && !m_library.load()) {
         const QString library = QDir::toNativeSeparators(m_library.fileName());
-        throw FatalError((m_searched.isEmpty()
-                              ? libraryNotLoadedText(library, m_library.errorString())
-                              : libraryNotFoundText(library, m_searched, m_library.errorString()))
-                             .toStdString());
+        if (!m_searched.isEmpty())
+            throw FatalError(
+                libraryNotFoundText(library, m_searched, m_library.errorString()).toStdString());
+        // A file that is no library at all (a text, an empty download) gets
+        // the program's words: Windows' own ("not a valid Win32 application",
+        // under Wine only an error number) do not say that the file is wrong.
+        const QFileInfo file(m_library.fileName());
+        if (file.isAbsolute() && file.isFile() && !isLibraryFile(file.filePath()))
+            throw FatalError(notALibraryText(library).toStdString());
+        throw FatalError(libraryNotLoadedText(library, m_library.errorString()).toStdString());
     }
     QFunctionPointer fn = m_library.resolve(name);
     if (fn == nullptr) {
         throw FatalError(functionMissingText(QDir::toNativeSeparators(m_library.fileName()),
-                                             QString::fromLatin1(name), m_library.errorString())
+                                             QString::fromLatin1(name),
+                                             missingFunctionReason(m_library, name))
                              .toStdString());
     }
     return fn;

@@ -8,13 +8,15 @@
 #include <QStringList>
 
 /// The real card library, bound by name at the first call of each function.
-/// A library or export that cannot be found throws FatalError naming it and the
-/// system's reason.
+/// A library or export that cannot be had throws FatalError naming it and the
+/// loader's reason; a file the loader refuses that is no library of any
+/// machine (a text, an empty file) is said to be none.
 class LibraryDriver final : public AdDriver {
 public:
-    /// `libraryPath` as QLibrary takes it, e.g. "<program dir>/tovira". When
-    /// `searched` names where the library was looked for and not found, a
-    /// library that does not load is reported with that list.
+    /// `libraryPath` as QLibrary takes it: the file (besideProgram), or a
+    /// name for the system's library search. When `searched` names where the
+    /// library was looked for and not found, a library that does not load is
+    /// reported with that list.
     explicit LibraryDriver(const QString& libraryPath, QStringList searched = {});
 
     std::int32_t ConfigInfo(std::uint8_t* name201, std::int32_t* v1, std::int32_t* v2,
@@ -29,10 +31,20 @@ public:
     std::int32_t QueryBuf() override;
     std::int32_t ADResult(std::int16_t* buffer) override;
 
-    /// The library's path beside `programDir`, as the program binds it.
+    /// The library's file beside `programDir`, under the name this system's
+    /// loader takes it by: libtovira.so, or tovira.dll on Windows.
     static QString besideProgram(const QString& programDir);
 
 private:
+    // What differs with the system's loader (LibraryDriver_win.cpp,
+    // LibraryDriver_posix.cpp).
+    /// Whether `path` starts as a library of some machine does for this
+    /// system's loader (a PE header on Windows, ELF elsewhere), so that a load
+    /// it refuses is the loader's to explain.
+    static bool isLibraryFile(const QString& path);
+    /// The loader's reason why the loaded `library` has no export `name`.
+    static QString missingFunctionReason(const QLibrary& library, const char* name);
+
     QFunctionPointer resolve(const char* name);
     /// `slot`'s function, bound at its first call (bind, ToviraApi.h).
     template <typename Fn> Fn bound(Fn& slot, const ToviraExportName& function);

@@ -17,8 +17,10 @@ bool systemSearchFollowsFolders() {
 CardRoute cardRoute(const QString& programDir, const QStringList& folders) {
     const QDir dir(programDir);
     const QString host = dir.filePath(QStringLiteral("tovira-host.exe"));
-    if (QFileInfo::exists(dir.filePath(QStringLiteral("libtovira.so"))))
-        return {CardRoute::Kind::Direct, LibraryDriver::besideProgram(programDir), {}, {}, {}, {}};
+    // That very file, so that what the program says of it names the file.
+    const QString library = LibraryDriver::besideProgram(programDir);
+    if (QFileInfo::exists(library))
+        return {CardRoute::Kind::Direct, library, {}, {}, {}, {}};
     for (const QString& folder : folders) {
         const QString dll = QDir(folder).filePath(QStringLiteral("tovira.dll"));
         // The host loads the library beside itself, so it needs no argument.

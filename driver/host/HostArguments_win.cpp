@@ -1,21 +1,11 @@
 #include "HostArguments.h"
+#include "WindowsText.h"
 
 #include <windows.h>
 // After windows.h, which it builds on.
 #include <shellapi.h>
 
 #include <string>
-
-namespace {
-
-std::string utf8(const wchar_t* text, int length) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, result.data(), bytes, nullptr, nullptr);
-    return result;
-}
-
-} // namespace
 
 std::string hostArgument(char*[], int index) {
     int count = 0;

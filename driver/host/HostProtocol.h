@@ -14,9 +14,14 @@
 //            kOk:     the op's results;
 //            kFailed, kCrashed: u32 byte count and a UTF-8 text (see below).
 //
-// ADResult is answered block by block: the program asks for the blocks its
-// last QueryBuf announced in one request, and the host calls the library that
-// many times and streams one reply per call, so each copy costs no round trip.
+// The blocks themselves do not travel over the pipe. The program and the host
+// share one mapping of block slots (kMapBlocks), each slot one block buffer.
+// ADResult is answered block by block: the program puts its buffer into slot
+// 0 and asks for the blocks its last QueryBuf announced in one request; the
+// host lets the library write each block straight into the next slot, which
+// it first fills with the one before, and streams one short reply per call
+// (result, slot and the span the call changed), so each copy costs no round
+// trip and no pipe transfer.
 
 #include "driver/ToviraApi.h"
 
@@ -38,16 +43,30 @@ enum Op : std::uint32_t {
     kStartIntr = 4,      // in: 7 x i32; out: i32
     kGetLastADError = 5, // out: i32
     kQueryBuf = 6,       // out: i32, the library's whole 32-bit answer
-    // in:  u32 calls (1 or more), then one span of the program's buffer
-    //      (u32 first, u32 end, end - first i16): the elements where it differs
-    //      from the host's copy, which is the host's buffer after the last call
-    // out: per call, u32 status, i32 result, then one span: the elements this
-    //      call changed in the host's buffer
+    // in:  u32 calls (1 to slots - 1): the program's buffer is in slot 0
+    // out: per call k (from 1), u32 status, i32 result, u32 slot (k), u32
+    //      first, u32 end: slot k holds the buffer after the call, which
+    //      changed only elements first to end - 1 of slot k - 1
     kADResult = 7,
     // A tool's question, never asked by the program: the simulated card's
     // count of dropped blocks (export SimDroppedBlocks, plain C, no
     // arguments). out: i64 (two u32, low first).
     kSimDroppedBlocks = 8,
+    // in:  u32 slots, u32 elements (of one slot: the block buffer's size since
+    //      the last StartIntr), u32 kind, then for kMapHandle a u64 handle the
+    //      program made the host's own, for kMapPath u32 byte count and a
+    //      UTF-8 path the host opens
+    // out: u32 byte count and a UTF-8 text: empty when the host has the
+    //      mapping, else why it could not open it. The program sends it after
+    //      every StartIntr that changes the block buffer's size (and before a
+    //      first ADResult), the host drops its old mapping at that StartIntr.
+    kMapBlocks = 9,
+};
+
+/// How the host opens the mapping of block slots.
+enum MapKind : std::uint32_t {
+    kMapHandle = 1, // Windows: a handle to an unnamed mapping, duplicated into the host
+    kMapPath = 2,   // a file both sides map, which the program removes once the host has it
 };
 
 enum Status : std::uint32_t {
@@ -78,6 +97,32 @@ constexpr std::uint32_t blockElements(std::int32_t points, std::int32_t channels
 /// still has element 0 and the one after it to (not) write.
 inline constexpr std::uint32_t kMinBufferElements = 2;
 
+/// Blocks read ahead in one ADResult request at the most: at 1,000,000 scans/s
+/// a tick brings 100 blocks, so two requests fetch them.
+inline constexpr std::uint32_t kReadAheadBlocks = 64;
+/// The mapping stays this small, where the blocks allow, so that it fits a
+/// 32-bit host's address space and a small /dev/shm beside everything else.
+inline constexpr std::uint64_t kMappingBudgetBytes = 16 * 1024 * 1024;
+
+/// Slots of the mapping for blocks of `elements`: slot 0 for the program's
+/// buffer and up to kReadAheadBlocks more, within the budget; never fewer
+/// than 2, whatever a block's size.
+constexpr std::uint32_t blockSlots(std::uint32_t elements) {
+    const std::uint64_t slotBytes = std::uint64_t{elements} * 2;
+    const std::uint64_t fit = slotBytes == 0 ? 2 : kMappingBudgetBytes / slotBytes;
+    return static_cast<std::uint32_t>(
+        fit < 2 ? 2 : (fit > kReadAheadBlocks + 1 ? kReadAheadBlocks + 1 : fit));
+}
+
+/// Bytes of a mapping of `slotCount` slots of `elements` each. (Not `slots`:
+/// Qt's headers make that word vanish in the program's sources.)
+constexpr std::uint64_t mappingBytes(std::uint32_t slotCount, std::uint32_t elements) {
+    return std::uint64_t{slotCount} * elements * 2;
+}
+
+/// Longest path in a kMapBlocks request.
+inline constexpr std::uint32_t kMaxMapPath = 4096;
+
 /// Longest text in a kFailed or kCrashed reply.
 inline constexpr std::uint32_t kMaxText = 4096;
 
@@ -97,15 +142,18 @@ inline void putF32(std::string& out, float v) {
     std::memcpy(&bits, &v, 4);
     putU32(out, bits);
 }
-inline void putI16s(std::string& out, const std::int16_t* values, std::size_t count) {
-    // The hosts we build for are little-endian, as the wire is.
-    out.append(reinterpret_cast<const char*>(values), count * 2);
+inline void putU64(std::string& out, std::uint64_t v) {
+    putU32(out, static_cast<std::uint32_t>(v));
+    putU32(out, static_cast<std::uint32_t>(v >> 32));
 }
 
 inline std::uint32_t getU32(const char* in) {
     const auto* b = reinterpret_cast<const unsigned char*>(in);
     return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
            std::uint32_t{b[3]} << 24;
+}
+inline std::uint64_t getU64(const char* in) {
+    return std::uint64_t{getU32(in)} | std::uint64_t{getU32(in + 4)} << 32;
 }
 inline std::int32_t getI32(const char* in) {
     return static_cast<std::int32_t>(getU32(in));

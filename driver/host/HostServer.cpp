@@ -1,5 +1,6 @@
 #include "HostServer.h"
 
+#include "BlockMapping.h"
 #include "CardLibrary.h"
 #include "HostProtocol.h"
 #include "driver/ToviraApi.h"
@@ -9,8 +10,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
-#include <vector>
 
 using namespace hostproto;
 
@@ -20,12 +22,11 @@ namespace {
 // a signal handler (elsewhere).
 std::atomic<const char*> g_call{""};
 
-// Replies collect here and go out about eight blocks at a time (a 17-channel,
-// 500-scan block is about 17 KB): few enough writes that their cost, which
-// Wine makes a trip to its server each, stays small at 100 blocks a tick,
-// and soon enough that the program uses the first blocks while the next are
-// made.
-constexpr std::size_t kFlushBytes = 128 * 1024;
+// Block replies go out after the first block of a request and then every
+// 16: few enough writes that their cost, which Wine makes a trip to its
+// server each, stays small at 100 blocks a tick, and soon enough that the
+// program uses the first blocks while the next are made.
+constexpr std::uint32_t kFlushBlocks = 16;
 
 class Server {
 public:
@@ -112,6 +113,8 @@ private:
         }
         case kADResult:
             return adResult();
+        case kMapBlocks:
+            return mapBlocks();
         case kSimDroppedBlocks: {
             auto fn =
                 reinterpret_cast<SimDroppedBlocksFn>(m_library.function(kSimDroppedBlocksExport));
@@ -161,41 +164,81 @@ private:
                       static_cast<std::int16_t>(a[3]), a[4], a[5], static_cast<std::int16_t>(a[6]));
         });
         if (result != 0) {
-            // A started card delivers blocks of the new shape; the program
-            // clears its copy of this buffer the same way.
+            // A started card delivers blocks of the new shape; the program maps
+            // slots of that size before it asks for one.
             const std::uint32_t elements =
                 std::max(blockElements(a[1], static_cast<std::int16_t>(a[3])), kMinBufferElements);
-            m_buffer.assign(elements, 0);
+            if (elements != m_elements)
+                m_mapping.reset();
+            m_elements = elements;
         }
         okI32(result);
         return true;
     }
 
-    bool adResult() {
+    bool mapBlocks() {
         char head[12];
         if (!m_channel.read(head, sizeof head))
             return false;
-        const std::uint32_t calls = getU32(head);
-        const std::uint32_t first = getU32(head + 4);
-        const std::uint32_t end = getU32(head + 8);
-        if (calls == 0 || calls > 65536 || first > end || end > m_buffer.size())
+        const std::uint32_t slots = getU32(head);
+        const std::uint32_t elements = getU32(head + 4);
+        BlockMapping::Reference reference;
+        reference.kind = getU32(head + 8);
+        if (reference.kind == kMapHandle) {
+            char handle[8];
+            if (!m_channel.read(handle, sizeof handle))
+                return false;
+            reference.handle = getU64(handle);
+        } else if (reference.kind == kMapPath) {
+            char size[4];
+            if (!m_channel.read(size, sizeof size) || getU32(size) > kMaxMapPath)
+                return false;
+            reference.path.resize(getU32(size));
+            if (!m_channel.read(reference.path.data(), reference.path.size()))
+                return false;
+        } else {
             return false;
-        if (!m_channel.read(reinterpret_cast<char*>(m_buffer.data() + first),
-                            std::size_t{end - first} * 2))
+        }
+        // Slots of another size than the card's blocks, or more than the
+        // budget allows, are not the program talking.
+        if (elements != m_elements || slots != blockSlots(elements))
+            return false;
+        m_mapping.reset();
+        std::string reason;
+        m_mapping = BlockMapping::open(
+            reference, static_cast<std::size_t>(mappingBytes(slots, elements)), reason);
+        m_slots = m_mapping ? slots : 0;
+        putU32(m_out, kOk);
+        putU32(m_out, static_cast<std::uint32_t>(std::min<std::size_t>(reason.size(), kMaxText)));
+        m_out.append(reason, 0, kMaxText);
+        return true;
+    }
+
+    std::int16_t* slot(std::uint32_t index) const {
+        return m_mapping->data() + std::size_t{index} * m_elements;
+    }
+
+    bool adResult() {
+        char head[4];
+        if (!m_channel.read(head, sizeof head))
+            return false;
+        const std::uint32_t calls = getU32(head);
+        if (!m_mapping || calls == 0 || calls >= m_slots)
             return false;
         auto fn = bound(m_fn.adResult, kADResultExport);
-        for (std::uint32_t i = 0; i < calls; ++i) {
-            m_before = m_buffer;
-            const std::int32_t result =
-                inCall(kADResultExport.plain, [&] { return fn(m_buffer.data()); });
+        for (std::uint32_t k = 1; k <= calls; ++k) {
+            // The library finds the buffer as the call before left it, and
+            // writes straight into the shared slot.
+            std::memcpy(slot(k), slot(k - 1), std::size_t{m_elements} * 2);
+            const std::int32_t result = inCall(kADResultExport.plain, [&] { return fn(slot(k)); });
             // The span of what this call changed; the program keeps the rest.
-            const Span changed = changedSpan(m_before.data(), m_buffer.data(), m_buffer.size());
+            const Span changed = changedSpan(slot(k - 1), slot(k), m_elements);
             putU32(m_out, kOk);
             putI32(m_out, result);
+            putU32(m_out, k);
             putU32(m_out, static_cast<std::uint32_t>(changed.first));
             putU32(m_out, static_cast<std::uint32_t>(changed.end));
-            putI16s(m_out, m_buffer.data() + changed.first, changed.end - changed.first);
-            if (m_out.size() >= kFlushBytes && !flush())
+            if ((k == 1 || k % kFlushBlocks == 0) && !flush())
                 return false;
         }
         return true;
@@ -210,8 +253,11 @@ private:
     HostChannel& m_channel;
     CardLibrary& m_library;
     std::string m_out;
-    std::vector<std::int16_t> m_buffer = std::vector<std::int16_t>(kMinBufferElements, 0);
-    std::vector<std::int16_t> m_before;
+    // The block buffer's size since the last start, and the slots of that
+    // size the program shares with the host (none before it sent them).
+    std::uint32_t m_elements = kMinBufferElements;
+    std::unique_ptr<BlockMapping> m_mapping;
+    std::uint32_t m_slots = 0;
     ToviraFunctions m_fn;
 };
 

@@ -1,10 +1,12 @@
 #include "driver/CardRoute.h"
+#include "driver/DriverMessages.h"
 #include "driver/LibraryDriver.h"
 #include "driver/LibrarySearch.h"
 #include "tests/support/FatalText.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLibrary>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -83,7 +85,8 @@ TEST(CardRoute, TheFirstDllOnWindowsSearchPathDecides) {
     EXPECT_TRUE(route.launcher.isEmpty());
     EXPECT_EQ(route.hostArguments, QStringList{QDir::toNativeSeparators(systemDll)});
 
-    // Something that is no PE file is still the loader's to refuse.
+    // Something that is no PE file is loaded directly too, and found to be
+    // none when the loader refuses it.
     const QString besideDll = QDir(f.program).filePath(QStringLiteral("tovira.dll"));
     writeText(besideDll, "not a library");
     route = cardRoute(f.program, f.all());
@@ -126,6 +129,48 @@ TEST(CardRoute, ANativeLibraryBesideTheProgramComesFirstThenA32BitDllThroughWine
 }
 
 #endif
+
+TEST(CardRoute, AFileThatIsNoLibraryIsSaidToBeNoneAndAnyOtherRefusalIsTheLoaders) {
+    // The head of a real library, cut short: a library's header, which the
+    // loader refuses with reasons of its own.
+    QFile real(LibraryDriver::besideProgram(QStringLiteral(SIM_LIBRARY_DIR)));
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    const QByteArray head = real.read(256);
+    const struct {
+        const char* what;
+        QByteArray contents;
+        bool noLibrary;
+    } rows[] = {
+        {"a text", "not a library\r\n", true},
+        {"an empty file", "", true},
+        {"a library cut short", head, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Folders f;
+        const QString file = LibraryDriver::besideProgram(f.program);
+        writeText(file, row.contents);
+        const CardRoute route = cardRoute(f.program, f.all());
+        ASSERT_EQ(route.kind, CardRoute::Kind::Direct);
+        ASSERT_EQ(route.library, file);
+
+        const auto driver = makeDriver(route, nullptr);
+        std::array<std::uint8_t, kCardNameBytes> name{};
+        std::int32_t v = 0;
+        float zero = 0.0F;
+        float span = 0.0F;
+        const std::string message = fatalErrorText(
+            [&] { driver->ConfigInfo(name.data(), &v, &v, &v, &v, &zero, &span, &v); });
+        const QString shown = QDir::toNativeSeparators(file);
+        if (row.noLibrary) {
+            EXPECT_EQ(message, notALibraryText(shown).toStdString());
+        } else {
+            QLibrary probe(file);
+            ASSERT_FALSE(probe.load());
+            EXPECT_EQ(message, libraryNotLoadedText(shown, probe.errorString()).toStdString());
+        }
+    }
+}
 
 TEST(CardRoute, NoLibraryAnywhereIsFatalAtTheFirstCallNamingWhereItWasLooked) {
     Folders f;

@@ -6,6 +6,7 @@
 #include "acquisition/AcqState.h"
 #include "acquisition/Drain.h"
 #include "acquisition/StartStop.h"
+#include "driver/CardRoute.h"
 #include "driver/LibraryDriver.h"
 #include "driver/ToviraApi.h"
 #include "tests/support/CardFault.h"
@@ -398,6 +399,29 @@ TEST(HostDriver, MissingLibraryOrExportIsFatalAsTheDirectBindingSaysIt) {
     EXPECT_EQ(Config().call(*card), 1);
 }
 
+TEST(HostDriver, TheRouteNamesTheLibraryAndTheHostAsTheSystemWritesPaths) {
+    // As the program makes it from the route it chose: the library given by
+    // path, and messages that name both with the system's separators.
+    HostFolder folder(QStringLiteral(PARTIAL_LIBRARY));
+    const QString library = QDir::toNativeSeparators(folder.library());
+    CardRoute route{CardRoute::Kind::Host, folder.library(), folder.host(), {}, {library}, {}};
+    const auto card = makeDriver(route, nullptr);
+    ASSERT_EQ(Config().call(*card), 1);
+    std::string message = fatalErrorText([&] { card->StopIntr(); });
+    EXPECT_EQ(message.rfind("驱动程序库 " + library.toStdString() + " 中找不到函数 StopIntr：", 0),
+              0U)
+        << message;
+
+    route.host = folder.dir.filePath(QStringLiteral("gone/tovira-host.exe"));
+    const auto none = makeDriver(route, nullptr);
+    message = fatalErrorText([&] { Config().call(*none); });
+    EXPECT_EQ(message.rfind("无法启动驱动程序主机 " +
+                                QDir::toNativeSeparators(route.host).toStdString() + "：",
+                            0),
+              0U)
+        << message;
+}
+
 TEST(HostDriver, CrashInsideTheLibraryIsReportedAsACrash) {
     HostFolder folder;
     CardFault crash("TOVIRA_SIM_CRASH", "QueryBuf");
@@ -429,8 +453,8 @@ TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
         killProcess(card->process().processId());
         // Nobody is calling: the event loop hears of it.
         EXPECT_TRUE(within(2s, [&] { return reports > 0; }));
-        EXPECT_EQ(lostMessage,
-                  QStringLiteral("驱动程序主机 %1 意外结束：%2").arg(folder.host(), kKilledCause));
+        EXPECT_EQ(lostMessage, QStringLiteral("驱动程序主机 %1 意外结束：%2")
+                                   .arg(QDir::toNativeSeparators(folder.host()), kKilledCause));
         EXPECT_EQ(card->QueryBuf(), 0);
         EXPECT_EQ(reports, 1);
     }
@@ -441,7 +465,7 @@ TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
     killProcess(card->process().processId());
     const std::string message = fatalErrorText([&] { card->QueryBuf(); });
     EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 意外结束：%2")
-                           .arg(folder.host(), kKilledCause)
+                           .arg(QDir::toNativeSeparators(folder.host()), kKilledCause)
                            .toStdString());
     QCoreApplication::processEvents();
     EXPECT_EQ(reports, 0) << "reported twice";
@@ -468,6 +492,16 @@ TEST(HostDriver, HostThatCannotBeRunIsNamedWithTheLaunchersWords) {
         {"exit 0", "退出，状态 0"},
         {"kill -TERM $$", "被信号 15 终止"},
         {"echo nonsense; exec sleep 30", "应答无法识别（最后的输出：nonsense）"},
+        // Of binary junk only what shows is kept: none of controls, bytes that
+        // are no UTF-8, private-use (U+F000) or format characters (U+202E).
+        {"printf '\\001\\377\\376\\002\\357\\200\\200\\342\\200\\256\\n' >&2; exit 4",
+         "退出，状态 4"},
+        {"printf 'wine: bad\\001\\377image\\342\\200\\256 here\\n\\377\\376\\033\\n' >&2; exit 5",
+         "退出，状态 5（最后的输出：wine: bad image here）"},
+        // Characters beyond 16 bits are judged whole, not as two surrogates.
+        {"printf '缺少 32 位支持 \\360\\235\\204\\236\\n' >&2; exit 6",
+         "退出，状态 6（最后的输出：缺少 32 位支持 𝄞）"},
+        {"printf '\\377\\376\\001\\002\\200'; exec sleep 30", "应答无法识别"},
         {"echo 'not a host' >&2; exit 1", "退出，状态 1（最后的输出：not a host）", "not a host\n",
          false},
     };
@@ -499,19 +533,61 @@ TEST(HostDriver, HostThatCannotBeRunIsNamedWithTheLaunchersWords) {
 }
 
 TEST(HostDriver, SilentHostTimesOutAndIsEnded) {
-    HostFolder folder;
-    auto card = folder.driver({10s, 300ms});
-    Config().call(*card);
-    const qint64 pid = card->process().processId();
-    ::kill(static_cast<pid_t>(pid), SIGSTOP);
-    QElapsedTimer timer;
-    timer.start();
-    const std::string message = fatalErrorText([&] { card->QueryBuf(); });
-    EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 在 0.3 秒内没有应答 QueryBuf 调用")
-                           .arg(folder.host())
-                           .toStdString());
-    EXPECT_TRUE(processGone(pid));
+    // The first call (which starts the host) and later calls each run against
+    // their own limit, and the message names the one that ran out.
+    const struct {
+        const char* what;
+        HostDriver::Timeouts timeouts;
+        // A "host" that stands in for the real one; none: the real host,
+        // stopped after its first answer.
+        const char* script;
+        const char* silence;
+    } rows[] = {
+        {"half a first answer, then nothing",
+         {400ms, 10s},
+         "echo $$ > \"$0.pid\"; printf ab; exec sleep 30",
+         "在 0.4 秒内没有应答 ConfigInfo 调用"},
+        {"stopped between calls", {10s, 300ms}, nullptr, "在 0.3 秒内没有应答 QueryBuf 调用"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        HostFolder folder;
+        QString host = folder.host();
+        std::unique_ptr<HostDriver> card;
+        qint64 pid = 0;
+        std::function<void()> call;
+        if (row.script) {
+            host = folder.dir.filePath(QStringLiteral("silent"));
+            QFile file(host);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray("#!/bin/sh\n") + row.script + '\n');
+            file.close();
+            file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+            card =
+                std::make_unique<HostDriver>(host, QStringList{}, folder.library(), row.timeouts);
+            call = [&] { Config().call(*card); };
+        } else {
+            card = folder.driver(row.timeouts);
+            Config().call(*card);
+            pid = card->process().processId();
+            ::kill(static_cast<pid_t>(pid), SIGSTOP);
+            call = [&] { card->QueryBuf(); };
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const std::string message = fatalErrorText(call);
+        EXPECT_LT(timer.elapsed(), 5000);
+        EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 %2")
+                               .arg(host, QString::fromUtf8(row.silence))
+                               .toStdString());
+        if (row.script) {
+            QFile pidFile(host + QStringLiteral(".pid"));
+            ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+            pid = pidFile.readAll().trimmed().toLongLong();
+        }
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(processGone(pid));
+    }
 }
 
 #endif

@@ -39,6 +39,16 @@ TEST(LibraryDriver, MissingLibraryIsFatalAtFirstCallNamingPathAndReason) {
     EXPECT_NE(message.find(reason), std::string::npos) << message << "\nreason: " << reason;
 }
 
+// The loader's reason for a missing export: dlerror's words, which name the
+// symbol; on Windows the system's words and their number, ERROR_PROC_NOT_FOUND.
+std::string noExportReason([[maybe_unused]] const char* exportName) {
+#if defined(_WIN32)
+    return " (127)";
+#else
+    return std::string("undefined symbol: ") + exportName;
+#endif
+}
+
 TEST(LibraryDriver, MissingExportIsFatalAtItsFirstCallNamingIt) {
     LibraryDriver card(partialLibraryPath());
 
@@ -66,7 +76,11 @@ TEST(LibraryDriver, MissingExportIsFatalAtItsFirstCallNamingIt) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.exportName);
         const std::string message = fatalErrorText(row.call);
-        EXPECT_NE(message.find(row.exportName), std::string::npos) << message;
+        EXPECT_EQ(message.rfind("驱动程序库 ", 0), 0U) << message;
+        EXPECT_NE(message.find(std::string(" 中找不到函数 ") + row.exportName + "："),
+                  std::string::npos)
+            << message;
+        EXPECT_NE(message.find(noExportReason(row.exportName)), std::string::npos) << message;
         // Asking again fails the same way rather than calling through a null pointer.
         EXPECT_NE(fatalErrorText(row.call).find(row.exportName), std::string::npos);
     }

@@ -12,6 +12,16 @@
 #   WindowsProgramTest.sh nolibrary ...
 #       no tovira.dll anywhere: one message naming the library and the folders
 #       searched, then a non-zero status
+#   WindowsProgramTest.sh notalibrary ...
+#       a text file as tovira.dll beside the program: one message saying the
+#       file is no library, then a non-zero status
+#   WindowsProgramTest.sh noexports ...
+#       a 64-bit DLL without the card's functions (one of the folder's
+#       runtime DLLs) as tovira.dll: one message naming ConfigInfo and the
+#       system's reason with its number
+#   WindowsProgramTest.sh nohost ...
+#       a 32-bit tovira.dll and no tovira-host.exe: one message naming the
+#       host, its path written as Windows writes paths
 #   WindowsProgramTest.sh systemdll ...
 #       tovira.dll only in the Wine prefix's system folder: found there
 #   WindowsProgramTest.sh host32 ...
@@ -41,6 +51,12 @@ cp -r "$folder/." "$work/"
 system_dll="$WINEPREFIX/drive_c/windows/system32/tovira.dll"
 case "$mode" in
 nolibrary) rm "$work/tovira.dll" ;;
+notalibrary) printf 'not a library\r\n' >"$work/tovira.dll" ;;
+noexports) cp "$work/libwinpthread-1.dll" "$work/tovira.dll" ;;
+nohost)
+    cp "$win32/tovira.dll" "$work/tovira.dll"
+    rm "$work/tovira-host.exe"
+    ;;
 systemdll)
     mv "$work/tovira.dll" "$system_dll"
     on_exit "rm -f '$system_dll'"
@@ -69,6 +85,28 @@ if [ "$mode" = nolibrary ]; then
         fail "the message does not say where the program looked: $(cat "$work/errors.log")"
     finish nonzero
 fi
+
+# A library or host that cannot be had: the program's words, every path in
+# them written with backslashes, and no main window.
+case "$mode" in
+notalibrary)
+    no_main_window
+    fatal_message "multibuf: 无法加载驱动程序库 $windows_work\\tovira.dll：该文件不是任何机器的程序库"
+    finish nonzero
+    ;;
+noexports)
+    no_main_window
+    fatal_message "multibuf: 驱动程序库 $windows_work\\tovira.dll 中找不到函数 ConfigInfo："
+    grep -qE '找不到函数 ConfigInfo：.*[^ ] \(127\)' "$work/errors.log" ||
+        fail "the message lacks the system's reason and its number: $(cat "$work/errors.log")"
+    finish nonzero
+    ;;
+nohost)
+    no_main_window
+    fatal_message "multibuf: 无法启动驱动程序主机 $windows_work\\tovira-host.exe："
+    finish nonzero
+    ;;
+esac
 
 find_main_window
 

@@ -1,6 +1,7 @@
 #include "HostDriver.h"
 
 #include "DriverMessages.h"
+#include "HostProcess.h"
 #include "base/FatalError.h"
 #include "driver/host/HostProtocol.h"
 
@@ -18,7 +19,7 @@ public:
         const bool first = driver.m_state == State::Unstarted || driver.m_state == State::Starting;
         driver.m_function = function;
         driver.m_limit = first ? driver.m_timeouts.first : driver.m_timeouts.call;
-        driver.m_deadline = HostProcess::Clock::now() + driver.m_limit;
+        driver.m_deadline = HostLink::Clock::now() + driver.m_limit;
         driver.m_state = first ? State::Starting : State::InCall;
     }
     ~Call() {
@@ -37,10 +38,15 @@ private:
 
 HostDriver::HostDriver(QString hostPath, QStringList launcher, QString libraryPath,
                        Timeouts timeouts, QStringList hostArguments)
-    : m_underWine(!launcher.isEmpty()),
-      m_host(std::move(hostPath), std::move(launcher), std::move(hostArguments)),
-      m_libraryPath(std::move(libraryPath)), m_timeouts(timeouts), m_elements(kMinBufferElements) {
-    m_host.setFinishedHandler([this] { onFinished(); });
+    : HostDriver(std::make_unique<HostProcess>(hostPath, launcher, std::move(hostArguments)),
+                 std::move(libraryPath), timeouts, !launcher.isEmpty()) {
+}
+
+HostDriver::HostDriver(std::unique_ptr<HostLink> host, QString libraryPath, Timeouts timeouts,
+                       bool underWine)
+    : m_underWine(underWine), m_host(std::move(host)), m_libraryPath(std::move(libraryPath)),
+      m_timeouts(timeouts), m_elements(kMinBufferElements) {
+    m_host->setFinishedHandler([this] { onFinished(); });
 }
 
 void HostDriver::onFinished() {
@@ -49,31 +55,31 @@ void HostDriver::onFinished() {
         return;
     m_state = State::Gone;
     if (m_onLost)
-        m_onLost(m_host.endedText());
+        m_onLost(m_host->endedText());
 }
 
 void HostDriver::garbled() {
-    lost(QStringLiteral("驱动程序主机 %1 的应答无法识别").arg(m_host.path()));
+    lost(QStringLiteral("驱动程序主机 %1 的应答无法识别").arg(m_host->path()));
 }
 
 void HostDriver::lost(const QString& message) {
     m_state = State::Gone;
-    m_host.kill();
+    m_host->kill();
     throw FatalError(message.toStdString());
 }
 
-void HostDriver::failWaiting(HostProcess::Wait why) {
-    if (why == HostProcess::Wait::Ended)
-        lost(m_state == State::Starting ? m_host.notRunText({}) : m_host.endedText());
+void HostDriver::failWaiting(HostLink::Wait why) {
+    if (why == HostLink::Wait::Ended)
+        lost(m_state == State::Starting ? m_host->notRunText({}) : m_host->endedText());
     lost(QStringLiteral("驱动程序主机 %1 在 %2 秒内没有应答 %3 调用")
-             .arg(m_host.path())
+             .arg(m_host->path())
              .arg(static_cast<double>(m_limit.count()) / 1000.0)
              .arg(QString::fromLatin1(m_function)));
 }
 
 void HostDriver::receive(char* data, qint64 bytes) {
-    const HostProcess::Wait wait = m_host.read(data, bytes, m_deadline);
-    if (wait != HostProcess::Wait::Done)
+    const HostLink::Wait wait = m_host->read(data, bytes, m_deadline);
+    if (wait != HostLink::Wait::Done)
         failWaiting(wait);
 }
 
@@ -86,8 +92,8 @@ void HostDriver::receiveStatus() {
             garbled();
         // Not the host talking but whatever stands in its place, most likely a
         // launcher saying why it cannot run it and ending.
-        m_host.awaitEnd();
-        lost(m_host.notRunText(QByteArray(head, sizeof head)));
+        m_host->awaitEnd();
+        lost(m_host->notRunText(QByteArray(head, sizeof head)));
     }
     // The host is up and answering: from now on a call gets the usual time.
     m_state = State::InCall;
@@ -106,7 +112,7 @@ void HostDriver::receiveStatus() {
         QString::fromUtf8(split == std::string::npos ? std::string() : text.substr(split + 1));
     if (status == kCrashed) {
         // The host ends after saying so; let it, then make sure.
-        m_host.awaitEnd();
+        m_host->awaitEnd();
         lost(QStringLiteral("驱动程序库 %1 在 %2 中崩溃：%3").arg(m_libraryPath, function, reason));
     }
     // The host itself is fine; only the library or one of its functions is missing.
@@ -116,16 +122,16 @@ void HostDriver::receiveStatus() {
 }
 
 void HostDriver::startHost() {
-    if (m_state == State::Starting && !m_host.running() && !m_host.start(m_deadline))
-        lost(m_host.startFailureText());
+    if (m_state == State::Starting && !m_host->running() && !m_host->start(m_deadline))
+        lost(m_host->startFailureText());
 }
 
 void HostDriver::send(const std::string& request) {
     startHost();
     collectReadAhead();
-    const HostProcess::Wait wait =
-        m_host.write(request.data(), static_cast<qint64>(request.size()), m_deadline);
-    if (wait != HostProcess::Wait::Done)
+    const HostLink::Wait wait =
+        m_host->write(request.data(), static_cast<qint64>(request.size()), m_deadline);
+    if (wait != HostLink::Wait::Done)
         failWaiting(wait);
 }
 
@@ -238,13 +244,13 @@ void HostDriver::mapBlocks(const char* function) {
     auto blocks =
         SharedBlocks::create(static_cast<std::size_t>(mappingBytes(slotCount, m_elements)), reason);
     if (!blocks)
-        lost(QStringLiteral("无法为驱动程序主机 %1 建立共享内存：%2").arg(m_host.path(), reason));
+        lost(QStringLiteral("无法为驱动程序主机 %1 建立共享内存：%2").arg(m_host->path(), reason));
     std::string r = request(kMapBlocks);
     putU32(r, slotCount);
     putU32(r, m_elements);
-    const std::string tail = blocks->reference(m_host, m_underWine, reason);
+    const std::string tail = blocks->reference(*m_host, m_underWine, reason);
     if (tail.empty())
-        lost(QStringLiteral("无法为驱动程序主机 %1 建立共享内存：%2").arg(m_host.path(), reason));
+        lost(QStringLiteral("无法为驱动程序主机 %1 建立共享内存：%2").arg(m_host->path(), reason));
     r += tail;
     send(r);
     receiveStatus();
@@ -257,7 +263,7 @@ void HostDriver::mapBlocks(const char* function) {
     blocks->handedOver();
     if (!text.empty()) {
         lost(QStringLiteral("驱动程序主机 %1 无法打开共享内存：%2")
-                 .arg(m_host.path(), QString::fromUtf8(text)));
+                 .arg(m_host->path(), QString::fromUtf8(text)));
     }
     m_blocks = std::move(blocks);
     m_slots = slotCount;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "AdDriver.h"
-#include "HostProcess.h"
+#include "HostLink.h"
 #include "SharedBlocks.h"
 
 #include <QString>
@@ -53,6 +53,10 @@ public:
     HostDriver(QString hostPath, QStringList launcher, QString libraryPath)
         : HostDriver(std::move(hostPath), std::move(launcher), std::move(libraryPath), Timeouts{}) {
     }
+    /// The same over a host of the caller's (a HostProcess, or a stand-in);
+    /// `underWine` spells the mapping's path for a host under Wine.
+    HostDriver(std::unique_ptr<HostLink> host, QString libraryPath, Timeouts timeouts,
+               bool underWine = false);
     HostDriver(const HostDriver&) = delete;
     HostDriver& operator=(const HostDriver&) = delete;
 
@@ -81,7 +85,7 @@ public:
     std::string ask(const std::string& request, std::size_t replyBytes, const char* function);
 
     /// The host's process, for tools and tests that watch it.
-    const HostProcess& process() const { return m_host; }
+    const HostLink& process() const { return *m_host; }
     /// The block slots shared with the host; null before the first is made.
     const SharedBlocks* sharedBlocks() const { return m_blocks.get(); }
 
@@ -121,12 +125,12 @@ private:
     void receive(char* data, qint64 bytes);
     [[noreturn]] void lost(const QString& message);
     /// After a wait that came back empty: the host ended, or it is silent.
-    [[noreturn]] void failWaiting(HostProcess::Wait why);
+    [[noreturn]] void failWaiting(HostLink::Wait why);
     [[noreturn]] void garbled();
     void onFinished();
 
     bool m_underWine; // the host runs through Wine: paths are spelled for it
-    HostProcess m_host;
+    std::unique_ptr<HostLink> m_host;
     QString m_libraryPath;
     Timeouts m_timeouts;
     std::function<void(const QString&)> m_onLost;
@@ -135,7 +139,7 @@ private:
     // The call in progress: its function, its time limit and when that runs out.
     const char* m_function = "";
     std::chrono::milliseconds m_limit{0};
-    HostProcess::Clock::time_point m_deadline;
+    HostLink::Clock::time_point m_deadline;
 
     // The block buffer's size since the last start, and the slots of that size
     // shared with the host.

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-class HostProcess;
+class HostLink;
 
 /// The block slots the program shares with the card host: one mapping both
 /// processes see, so blocks need not travel over the host's pipe. Nobody but
@@ -34,7 +34,7 @@ public:
     /// how to open the mapping: its kind and the handle or path, spelled for
     /// Wine when the host runs under it. Empty, with the reason, when the
     /// mapping cannot be handed over.
-    std::string reference(const HostProcess& host, bool underWine, QString& reason);
+    std::string reference(const HostLink& host, bool underWine, QString& reason);
     /// The host has answered: it has the mapping open, or never will. Nothing
     /// else may open it from now on.
     void handedOver();

@@ -1,6 +1,6 @@
 #include "SharedBlocks.h"
 
-#include "HostProcess.h"
+#include "HostLink.h"
 #include "driver/host/HostProtocol.h"
 
 #include <QDir>
@@ -70,7 +70,7 @@ SharedBlocks::~SharedBlocks() {
     munmap(m_view, m_bytes);
 }
 
-std::string SharedBlocks::reference(const HostProcess&, bool underWine, QString& reason) {
+std::string SharedBlocks::reference(const HostLink&, bool underWine, QString& reason) {
     if (m_native->path.isEmpty()) {
         reason = QStringLiteral("the mapping's file is gone");
         return {};

@@ -1,6 +1,6 @@
 #include "SharedBlocks.h"
 
-#include "HostProcess.h"
+#include "HostLink.h"
 #include "WindowsReason.h"
 #include "driver/host/HostProtocol.h"
 
@@ -41,7 +41,7 @@ SharedBlocks::~SharedBlocks() {
     CloseHandle(m_native->section);
 }
 
-std::string SharedBlocks::reference(const HostProcess& host, bool, QString& reason) {
+std::string SharedBlocks::reference(const HostLink& host, bool, QString& reason) {
     HANDLE process = OpenProcess(PROCESS_DUP_HANDLE, FALSE, static_cast<DWORD>(host.processId()));
     if (process == nullptr) {
         reason = windowsReason(GetLastError());

@@ -183,18 +183,20 @@ kit_build() {
     echo "qt-kit: ready in $kit ($(du -sh "$kit" | cut -f1))"
 }
 
-# Configures the Windows build of the program against the kit, in $1, with
-# any further arguments; scripts/windows and scripts/test share the folder.
+# Configures a Windows build of the program against the kit with CMake
+# preset $1 (windows, windows-release), whose build folder is $2, and any
+# further arguments; scripts/windows and scripts/test share build-win64/.
+# The presets find the kit's toolchain file through MULTIBUF_QT_KIT.
 kit_configure_program() {
-    local build="$1" toolchain
-    shift
-    toolchain="$(kit_toolchain)"
+    local preset="$1" build="$2" fresh=()
+    shift 2
+    MULTIBUF_QT_KIT="$(kit_dir)"
+    export MULTIBUF_QT_KIT
     # A build configured against another kit cannot switch toolchains: it
     # starts afresh.
     if [ -f "$build/CMakeCache.txt" ] &&
-        ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=$toolchain" "$build/CMakeCache.txt"; then
-        rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+        ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=$(kit_toolchain)" "$build/CMakeCache.txt"; then
+        fresh=(--fresh)
     fi
-    cmake -S "$kit_root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake -S "$kit_root" --preset "$preset" "${fresh[@]}" "$@" >/dev/null
 }

@@ -1,8 +1,9 @@
 # Shared by the real-window tests (sourced): a work folder and a virtual
-# display of their own, xdotool at the stored control positions, and the
-# checks of how a run ends and of the Data.csv it saves. The test sets $app
-# to the program's process and may define leftovers() to list what of the
-# run is still up (default: any process whose command line names $work).
+# display of their own, xdotool at the stored control positions (controls.sh),
+# and the checks of how a run ends and of the Data.csv it saves. The test
+# sets $app to the program's process and may define leftovers() to list what
+# of the run is still up (default: any process whose command line names
+# $work).
 
 skip() {
     echo "SKIPPED: $*"
@@ -154,19 +155,8 @@ find_main_window() {
     sleep 0.5
 }
 
-# Window pixels of the controls, from their stored twips / 15.
-click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
-cmdStart=(237 449)
-cmdStop=(342 449)
-cmdExit=(450 449)
-CmdSave=(666 50)
-txtSampFreq=(335 39)
-UpDownChnUp=(515 19)   # frame at (399, 3), control at (108, 9), 16 x 28: upper half
-UpDownChnDown=(515 33) # lower half
-UpDownXNumUp=(515 46)  # control at (108, 36)
-UpDownXNumDown=(515 60)
-txtPicChnArea=25x19+480+18
-txtXNumArea=46x18+459+45
+# The controls' window pixels (cmdStart, CmdSave, UpDownChnUp, ...) and click.
+source "$(dirname "${BASH_SOURCE[0]}")/controls.sh"
 
 # A fingerprint of what a region of the window shows.
 looks() { import -window "$window" -crop "$1" +repage rgb:- | md5sum; }

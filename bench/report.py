@@ -128,13 +128,18 @@ for rate, bar in ((1000000, 10), (20000, 2)):
         v = lambda k: float(r[k])
         blocks_per_tick = v("blocks_received") / max(1.0, float(r["ticks"]))
         per_tick = (v("tick_median_ms") - float(direct["tick_median_ms"])) * 1e3
-        ok = v("blocks_dropped") == 0 and v("gaps_or_repeats") == 0 and v("tick_p99_ms") < bar
+        ratio = v("tick_median_ms") / float(direct["tick_median_ms"])
+        # At the highest rate the host's cost shows against the direct run's
+        # tick: the blocks come through shared memory, so little is left.
+        limit = {"host": 1.3, "wine": 1.5}.get(route) if rate == 1000000 else None
+        ok = v("blocks_dropped") == 0 and v("gaps_or_repeats") == 0 and v("tick_p99_ms") < bar \
+            and (limit is None or ratio <= limit)
         row(label, f"p50 {v('tick_median_ms'):.2f} / p99 {v('tick_p99_ms'):.2f} / max {v('tick_max_ms'):.2f} ms",
             f"{r['blocks_received']} blocks, {r['blocks_dropped']} dropped, {r['gaps_or_repeats']} gaps",
-            f"{v('tick_median_ms') / float(direct['tick_median_ms']):.1f}x direct p50"
+            f"{ratio:.2f}x direct p50"
             + ("" if route == "direct" else
                f", +{per_tick:.0f} us a tick of {blocks_per_tick:.1f} blocks"),
-            f"0 dropped, 0 gaps, p99 < {bar} ms", ok)
+            f"0 dropped, 0 gaps, p99 < {bar} ms" + (f", <= {limit}x" if limit else ""), ok)
 
 section(f"The Windows program's code under 64-bit Wine (64-bit tovira.dll, Qt's windows platform), "
         f"1,000,000 scans/s, XNum 32000, channel 1, {seconds} s, beside the native direct run")
@@ -153,6 +158,21 @@ for name, label in (("sustained", "native (Linux, offscreen)"),
     row("  repaint p50 / p99, CPU", f"{v('paint_median_ms'):.2f} / {v('paint_p99_ms'):.2f} ms",
         f"{v('cpu_percent'):.1f}% of a core", f"peak memory {v('peak_rss_kb') / 1024:.1f} MB", "", None)
 
+# The card owner's real route, beside the Windows build's direct run.
+label = "Windows build through the 32-bit host under Wine"
+if not os.path.exists(f"{results}/sustained-windows-host32.txt") \
+        or os.path.exists(f"{results}/windows-host32-skipped.txt"):
+    row(label, "skipped (see below)", "", "", "", None)
+else:
+    direct = sustained_run("sustained-windows")
+    r = sustained_run("sustained-windows-host32")
+    v = lambda k: float(r[k])
+    ratio = v("tick_median_ms") / float(direct["tick_median_ms"])
+    ok = v("blocks_dropped") == 0 and v("gaps_or_repeats") == 0 and ratio <= 1.5
+    row(label, f"p50 {v('tick_median_ms'):.2f} / p99 {v('tick_p99_ms'):.2f} / max {v('tick_max_ms'):.2f} ms",
+        f"{r['blocks_received']} blocks, {r['blocks_dropped']} dropped, {r['gaps_or_repeats']} gaps",
+        f"{ratio:.2f}x the Windows build's direct p50", "0 dropped, 0 gaps, <= 1.5x", ok)
+
 widths = [max(len(r[i]) for r in rows if len(r) > 1) for i in range(6)]
 header = ("Measure", "Ours", "Reference", "Ratio", "Target", "Met")
 widths = [max(w, len(h)) for w, h in zip(widths, header)]
@@ -167,3 +187,6 @@ if os.path.exists(f"{results}/wine-skipped.txt"):
 if os.path.exists(f"{results}/windows-skipped.txt"):
     with open(f"{results}/windows-skipped.txt") as f:
         print(f"\nThe Windows row was skipped: {f.readline().strip()}")
+if os.path.exists(f"{results}/windows-host32-skipped.txt"):
+    with open(f"{results}/windows-host32-skipped.txt") as f:
+        print(f"\nThe Windows host row was skipped: {f.readline().strip()}")

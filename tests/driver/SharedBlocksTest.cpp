@@ -82,12 +82,20 @@ public:
         data.close();
         QFile script(path());
         EXPECT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(QByteArray("#!/bin/sh\ncat \"$(dirname \"$0\")/replies\"\n") +
-                     (ends ? "exit 0\n" : "exec sleep 30\n"));
+        // One that ends does so only when told, so that it ends in the middle
+        // of the reply the test is waiting for, not before the first call.
+        script.write(
+            QByteArray("#!/bin/sh\ncd \"$(dirname \"$0\")\"\ncat replies\n") +
+            (ends ? "while [ ! -e end ]; do sleep 0.01; done\nexit 0\n" : "exec sleep 30\n"));
         script.close();
         script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
     }
     QString path() const { return m_dir.filePath(QStringLiteral("host")); }
+    /// Tells a host that ends to end now.
+    void end() const {
+        QFile flag(m_dir.filePath(QStringLiteral("end")));
+        EXPECT_TRUE(flag.open(QIODevice::WriteOnly));
+    }
 
 private:
     QTemporaryDir m_dir;
@@ -148,6 +156,8 @@ TEST(SharedBlocks, RepliesThatPointOutsideTheMappingAreRefused) {
         ASSERT_NE(card.sharedBlocks(), nullptr);
         EXPECT_EQ(card.QueryBuf(), 2);
         std::vector<std::int16_t> buffer(kElements, 7);
+        if (row.ends)
+            host.end();
         const std::string message = fatalErrorText([&] {
             for (int b = 0; b < 2; ++b)
                 card.ADResult(buffer.data());

@@ -281,13 +281,11 @@ Card openCard(const std::string& route) {
         }
         HostDriver* asked = host.get();
         card.droppedBlocks = [asked] {
-            std::string request;
-            hostproto::putU32(request, hostproto::kSimDroppedBlocks);
-            const std::string reply = asked->ask(request, 8, kSimDroppedBlocksExport);
+            const std::string reply = asked->ask(hostproto::request(hostproto::kSimDroppedBlocks),
+                                                 8, kSimDroppedBlocksExport);
             if (reply.empty())
                 return -1LL;
-            return static_cast<long long>(std::uint64_t{hostproto::getU32(reply.data())} |
-                                          std::uint64_t{hostproto::getU32(reply.data() + 4)} << 32);
+            return static_cast<long long>(hostproto::getU64(reply.data()));
         };
         card.driver = std::move(host);
     } else {

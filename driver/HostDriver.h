@@ -98,7 +98,32 @@ private:
         InCall,    ///< answering; a call waits for its reply
         Gone,      ///< crashed, ended or silent: no further call reaches it
     };
-    class Call;
+    /// One call to the host, from its request to its reply. While it lives, an end
+    /// of the host is this call's to report, and it runs against its own time
+    /// limit: the first call's (which starts the host) or the usual one.
+    class Call {
+    public:
+        Call(HostDriver& driver, const char* function) : m_driver(driver) {
+            const bool first =
+                driver.m_state == State::Unstarted || driver.m_state == State::Starting;
+            driver.m_function = function;
+            driver.m_limit = first ? driver.m_timeouts.first : driver.m_timeouts.call;
+            driver.m_deadline = HostLink::Clock::now() + driver.m_limit;
+            driver.m_state = first ? State::Starting : State::InCall;
+        }
+        ~Call() {
+            // A host that failed the call is Gone already and stays so.
+            if (m_driver.m_state == State::InCall)
+                m_driver.m_state = State::Idle;
+            else if (m_driver.m_state == State::Starting)
+                m_driver.m_state = State::Unstarted;
+        }
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+
+    private:
+        HostDriver& m_driver;
+    };
 
     /// One call's reply: slot `slot` holds the buffer after the call, which
     /// changed only elements first to end - 1 of the slot before it.

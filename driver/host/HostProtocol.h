@@ -165,6 +165,13 @@ inline float getF32(const char* in) {
     return v;
 }
 
+/// A request's opening: its op; the arguments follow.
+inline std::string request(Op op) {
+    std::string r;
+    putU32(r, op);
+    return r;
+}
+
 /// Where `now` differs from `was` (both `size` elements): the span from the
 /// first to the last difference, as {first, end}; first == end when equal.
 struct Span {

@@ -117,11 +117,12 @@ std::int32_t HostDriver::ADResult(std::int16_t* buffer) {
     }
     // What the library wrote is what this call changed against the call
     // before; everything else stays as the caller has it.
+    // Every element of the span is stored, the caller's own value where the
+    // call left it alone: a store the compiler can do many elements at a
+    // time, where a store only on a difference goes one element at a time.
     const std::int16_t* before = slot(block.slot - 1);
     const std::int16_t* after = slot(block.slot);
-    for (std::uint32_t i = block.first; i < block.end; ++i) {
-        if (after[i] != before[i])
-            buffer[i] = after[i];
-    }
+    for (std::uint32_t i = block.first; i < block.end; ++i)
+        buffer[i] = after[i] != before[i] ? after[i] : buffer[i];
     return block.result;
 }

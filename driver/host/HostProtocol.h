@@ -98,8 +98,8 @@ constexpr std::uint32_t blockElements(std::int32_t points, std::int32_t channels
 inline constexpr std::uint32_t kMinBufferElements = 2;
 
 /// Blocks read ahead in one ADResult request at the most: at 1,000,000 scans/s
-/// a tick brings 100 blocks, so two requests fetch them.
-inline constexpr std::uint32_t kReadAheadBlocks = 64;
+/// a tick brings 100 blocks, so one request fetches them.
+inline constexpr std::uint32_t kReadAheadBlocks = 128;
 /// The mapping stays this small, where the blocks allow, so that it fits a
 /// 32-bit host's address space and a small /dev/shm beside everything else.
 inline constexpr std::uint64_t kMappingBudgetBytes = 16 * 1024 * 1024;

@@ -23,10 +23,11 @@ namespace {
 std::atomic<const char*> g_call{""};
 
 // Block replies go out after the first block of a request and then every
-// 16: few enough writes that their cost, which Wine makes a trip to its
-// server each, stays small at 100 blocks a tick, and soon enough that the
-// program uses the first blocks while the next are made.
-constexpr std::uint32_t kFlushBlocks = 16;
+// 32: few enough writes (and wake-ups of the program) that their cost, which
+// Wine makes a trip to its server each, stays small at 100 blocks a tick,
+// and soon enough that the program uses the first blocks while the next are
+// made.
+constexpr std::uint32_t kFlushBlocks = 32;
 
 class Server {
 public:

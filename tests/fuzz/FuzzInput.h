@@ -48,6 +48,14 @@ public:
     /// A value in 0..count-1 (count > 0).
     std::uint32_t below(std::uint32_t count) { return take<std::uint32_t>() % count; }
 
+    /// The next `count` bytes, or fewer where the input ends first.
+    std::string_view bytes(std::size_t count) {
+        const std::size_t n = count < remaining() ? count : remaining();
+        const std::string_view taken(reinterpret_cast<const char*>(m_data + m_pos), n);
+        m_pos += n;
+        return taken;
+    }
+
     /// Whatever is left, as text.
     std::string_view rest() {
         const std::string_view text(reinterpret_cast<const char*>(m_data + m_pos), remaining());

@@ -173,6 +173,10 @@ std::int32_t HostDriver::StartIntr(std::int16_t a, std::int32_t pointsPerBuf, st
         putI32(r, v);
     const std::int32_t result = callI32(r, "StartIntr");
     if (result != 0) {
+        // Blocks read ahead before the start belong to the run it ended: a
+        // direct call after the start would never see them, and they lie in
+        // slots of the old size.
+        m_readAhead.clear();
         // The host drops slots of another size the same way; the new ones are
         // made at once, so the first tick finds them ready.
         const std::uint32_t elements =

@@ -56,6 +56,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace replysteps;
 using namespace std::chrono_literals;
@@ -67,9 +68,12 @@ namespace proto = hostproto;
 // fuzzer, so that it favoured the slowest inputs, and without
 // AddressSanitizer's checks: they are the model, HostDriver is what is
 // under test, and they run for every element of every block.
-// The checks, which only follow what HostDriver did, have no edge counters
-// either: HostDriver's own tell the fuzzer where an input went, and every
-// counter a run touches costs the fuzzer time after the run.
+// Nor have the stand-in's and the program's checks, which only follow what
+// HostDriver did, and the calls around it: HostDriver's own counters tell the
+// fuzzer where an input went, and every counter a run touches costs the
+// fuzzer time after the run. Only the reading of the steps and answers
+// (Program::step, ScriptedHost::answer) and the model card's choices keep
+// theirs, so the fuzzer still learns which of its choices an input reached.
 #if defined(__clang__)
 #define ELEMENT_LOOP __attribute__((no_sanitize("coverage", "address")))
 #define UNCOUNTED __attribute__((no_sanitize("coverage")))
@@ -199,7 +203,7 @@ ELEMENT_LOOP void writeBlock(const LibraryBlock& b, std::int16_t* buffer) {
 }
 
 /// A well-formed QueryBuf answer off the input (CountKind).
-std::int32_t blockCount(FuzzInput& in) {
+UNCOUNTED std::int32_t blockCount(FuzzInput& in) {
     const std::uint8_t kind = in.take<std::uint8_t>();
     const std::uint32_t choice = kind >> 3;
     switch (kind & 7) {
@@ -246,7 +250,7 @@ enum class Call {
     ADResult,
 };
 
-const char* functionName(Call call) {
+UNCOUNTED const char* functionName(Call call) {
     switch (call) {
     case Call::ConfigInfo:
         return "ConfigInfo";
@@ -353,7 +357,7 @@ public:
     bool started() const { return m_started; }
     bool blocksUnread() const { return m_seg.op == proto::kADResult && m_seg.next != Field::Done; }
 
-    bool start(Clock::time_point) override {
+    UNCOUNTED bool start(Clock::time_point) override {
         touch("starts");
         if (m_started)
             fail("starts the host a second time");
@@ -367,7 +371,7 @@ public:
     bool running() const override { return m_started && !m_killed && !m_ended; }
     qint64 processId() const override { return running() ? 4242 : 0; }
 
-    Wait write(const char* data, qint64 bytes, Clock::time_point) override {
+    UNCOUNTED Wait write(const char* data, qint64 bytes, Clock::time_point) override {
         touch("writes");
         if (!running())
             fail("writes to a host that does not run");
@@ -377,7 +381,7 @@ public:
         return Wait::Done;
     }
 
-    Wait read(char* data, qint64 bytes, Clock::time_point) override {
+    UNCOUNTED Wait read(char* data, qint64 bytes, Clock::time_point) override {
         touch("reads");
         if (m_seg.next == Field::Done)
             fail("reads past the end of the host's reply");
@@ -417,7 +421,7 @@ public:
         return Wait::Done;
     }
 
-    void kill() override {
+    UNCOUNTED void kill() override {
         if (!m_model.lose)
             fail("ends the host although nothing failed");
         m_killed = true;
@@ -483,7 +487,7 @@ private:
             fail(std::string(what) + " after the reply that failed the call");
     }
 
-    void lose(const QString& message) {
+    UNCOUNTED void lose(const QString& message) {
         m_model.failure = message.toStdString();
         m_model.lose = true;
     }
@@ -620,15 +624,18 @@ private:
         }
         case proto::kStartIntr:
             if (value != 0) {
+                // Blocks read ahead before a start that succeeds belong to
+                // the run it ended and lie in slots of the old size: none is
+                // handed out after it, as a direct call after the start
+                // would never see them. (Handing them out after a start of
+                // another size once wrote their old spans into the new,
+                // smaller buffer.)
+                m_model.dropBlocks();
                 const std::uint32_t elements =
                     std::max(proto::blockElements(m_model.startPoints, m_model.startChannels),
                              proto::kMinBufferElements);
-                if (elements != m_model.elements) {
-                    // Blocks of the old size cannot go into a buffer of
-                    // the new one: none read ahead before the start is handed out.
+                if (elements != m_model.elements)
                     m_model.mapped = false;
-                    m_model.dropBlocks();
-                }
                 m_model.elements = elements;
                 m_model.expectMap = !m_model.mapped;
             }
@@ -720,6 +727,10 @@ private:
         const SharedBlocks* blocks = m_driver->sharedBlocks();
         if (blocks != nullptr)
             fail("hands the host new slots while it keeps the old ones");
+        // A host would have the file open now. The program removes it once
+        // the host has answered; a run that stops at a failure before that
+        // would leave it in /dev/shm, so the stand-in removes it at once.
+        ::unlink(path.c_str());
     }
 
     UNCOUNTED void blocksRequest(std::string_view r) {
@@ -812,14 +823,14 @@ private:
         }
     }
 
-    void mapRefusal(std::uint8_t choice) {
+    UNCOUNTED void mapRefusal(std::uint8_t choice) {
         const std::string text = choice & 1 ? "/dev/shm/x: Permission denied" : "\xE5\x8D";
         proto::putU32(m_seg.built, proto::kOk);
         proto::putU32(m_seg.built, static_cast<std::uint32_t>(text.size()));
         m_seg.built += text;
     }
 
-    void valueAnswer() {
+    UNCOUNTED void valueAnswer() {
         std::string& out = m_seg.built;
         switch (m_seg.op) {
         case proto::kConfigInfo: {
@@ -938,13 +949,6 @@ private:
 // The program's side: the calls, and what each must leave.
 
 constexpr std::size_t kGuard = 8;
-
-// Blocks read ahead before a start that succeeds belong to the run it ended
-// and lie in slots of the old size: HostDriver drops them, as a direct call
-// after the start would never see them. (Handing them out after a start of
-// another size once wrote their old spans into the new, smaller buffer.)
-// The target starts while blocks wait, of any size.
-constexpr bool kStartWhileBlocksWait = true;
 
 ELEMENT_LOOP inline std::int16_t guardValue(std::size_t i) {
     return static_cast<std::int16_t>(0x5A00 + i);
@@ -1104,7 +1108,7 @@ private:
         return r;
     }
 
-    template <typename F> void plainCall(Call call, std::uint32_t code, F&& body) {
+    template <typename F> UNCOUNTED void plainCall(Call call, std::uint32_t code, F&& body) {
         const auto [threw, result] = run(call, op(code), body);
         checkValue(threw, result);
     }
@@ -1117,7 +1121,7 @@ private:
                  (m_model.value ? std::to_string(*m_model.value) : "nothing"));
     }
 
-    void configInfo(std::uint8_t seed) {
+    UNCOUNTED void configInfo(std::uint8_t seed) {
         ConfigVars vars;
         fillName(vars.name, seed);
         for (int k = 0; k < 4; ++k)
@@ -1141,7 +1145,7 @@ private:
                  hex(wanted));
     }
 
-    void initial(const std::int32_t (&a)[4]) {
+    UNCOUNTED void initial(const std::int32_t (&a)[4]) {
         std::string r = op(proto::kInitial);
         for (const std::int32_t v : a)
             proto::putI32(r, v);
@@ -1150,17 +1154,13 @@ private:
         checkValue(threw, result);
     }
 
-    void startIntr(std::int16_t a, std::int32_t points, std::int16_t b, std::int16_t channels,
-                   std::int32_t rate, std::int32_t c, std::int16_t d) {
+    UNCOUNTED void startIntr(std::int16_t a, std::int32_t points, std::int16_t b,
+                             std::int16_t channels, std::int32_t rate, std::int32_t c,
+                             std::int16_t d) {
         std::string r = op(proto::kStartIntr);
         for (const std::int32_t v : {std::int32_t{a}, points, std::int32_t{b},
                                      std::int32_t{channels}, rate, c, std::int32_t{d}})
             proto::putI32(r, v);
-        const std::uint32_t elements =
-            std::max(proto::blockElements(points, channels), proto::kMinBufferElements);
-        if (!kStartWhileBlocksWait && elements != m_model.elements &&
-            (m_model.blocksWait() || m_host->blocksUnread()))
-            return;
         // Each start of a new size makes a mapping (a file in /dev/shm, its
         // pages, and their end): a few per input.
         if (++m_starts > kMaxStarts)
@@ -1171,20 +1171,18 @@ private:
             return m_driver->StartIntr(a, points, b, channels, rate, c, d);
         });
         checkValue(threw, result);
-        if (!threw && result != 0)
-            m_model.dropBlocks();
         // The program's buffer takes the new block's size, as the start's
         // caller makes it.
         if (m_model.elements != m_elements)
             refill(static_cast<std::uint8_t>(points));
     }
 
-    void queryBuf() {
+    UNCOUNTED void queryBuf() {
         plainCall(Call::QueryBuf, proto::kQueryBuf, [this] { return m_driver->QueryBuf(); });
     }
 
     /// Returns whether the call returned.
-    bool adResult() {
+    UNCOUNTED bool adResult() {
         std::int16_t* const buffer = m_buffer.data() + kGuard;
         m_host->setCallerBuffer(buffer);
         m_before = m_buffer;
@@ -1270,7 +1268,7 @@ private:
              " where " + why + " " + std::to_string(wanted));
     }
 
-    void drain(bool withCall, std::uint8_t choice) {
+    UNCOUNTED void drain(bool withCall, std::uint8_t choice) {
         // The drain's own pattern: one count, then one ADResult per block.
         const std::int32_t count = [&] {
             const auto [threw, result] =
@@ -1290,7 +1288,7 @@ private:
     }
 
     // Another call while blocks are on their way.
-    void otherCall(std::uint8_t choice) {
+    UNCOUNTED void otherCall(std::uint8_t choice) {
         switch (choice % kOtherCalls) {
         case kOtherGetLastADError:
             plainCall(Call::GetLastADError, proto::kGetLastADError,
@@ -1316,7 +1314,7 @@ private:
         }
     }
 
-    void hostEnds() {
+    UNCOUNTED void hostEnds() {
         if (!m_host->started() || m_model.gone)
             return;
         m_host->endOnItsOwn();

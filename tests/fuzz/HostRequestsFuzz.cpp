@@ -49,7 +49,9 @@
 #include <string_view>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -81,10 +83,13 @@ constexpr std::uint64_t kSlotsFileBytes =
 class Files {
 public:
     Files() {
-        char dir[] = "/dev/shm/multibuf-fuzz-XXXXXX";
-        if (::mkdtemp(dir) == nullptr)
+        removeStale();
+        // The process id in the name lets a later run find a folder whose
+        // run stopped at a failure, which ends the process without cleaning up.
+        std::string pattern = std::string(kFolderPrefix) + std::to_string(::getpid()) + "-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr)
             fail(std::string("cannot make a folder in /dev/shm: ") + std::strerror(errno));
-        m_dir = dir;
+        m_dir = pattern;
         slots = m_dir + "/slots";
         empty = m_dir + "/empty";
         missing = m_dir + "/missing";
@@ -106,9 +111,7 @@ public:
     }
     ~Files() {
         ::munmap(m_view, kSlotsFileBytes);
-        ::unlink(slots.c_str());
-        ::unlink(empty.c_str());
-        ::rmdir(m_dir.c_str());
+        remove(m_dir);
     }
     Files(const Files&) = delete;
     Files& operator=(const Files&) = delete;
@@ -123,6 +126,36 @@ public:
     std::string noLibrary;
 
 private:
+    static constexpr char kFolderPrefix[] = "/dev/shm/multibuf-fuzz-";
+
+    // The two files this target makes, and its folder.
+    static void remove(const std::string& dir) {
+        ::unlink((dir + "/slots").c_str());
+        ::unlink((dir + "/empty").c_str());
+        ::rmdir(dir.c_str());
+    }
+
+    // Folders of runs whose process is gone: their slots file holds pages
+    // of /dev/shm's memory.
+    static void removeStale() {
+        DIR* shm = ::opendir("/dev/shm");
+        if (shm == nullptr)
+            return;
+        const std::string_view prefix = kFolderPrefix + std::strlen("/dev/shm/");
+        std::vector<std::string> stale;
+        while (const dirent* entry = ::readdir(shm)) {
+            const std::string_view name = entry->d_name;
+            if (name.substr(0, prefix.size()) != prefix)
+                continue;
+            const long pid = std::strtol(name.data() + prefix.size(), nullptr, 10);
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+                stale.push_back("/dev/shm/" + std::string(name));
+        }
+        ::closedir(shm);
+        for (const std::string& dir : stale)
+            remove(dir);
+    }
+
     std::string m_dir;
     std::int16_t* m_view = nullptr;
 };

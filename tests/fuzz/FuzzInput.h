@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 /// Whether an input is one of the one in `n` on which a target runs its
@@ -77,3 +78,14 @@ private:
     std::size_t m_size;
     std::size_t m_pos = 0;
 };
+
+/// Bytes as hex digits, for a failure's report.
+inline std::string hex(std::string_view s) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : s) {
+        out += digits[static_cast<unsigned char>(c) >> 4];
+        out += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return out;
+}

@@ -326,16 +326,6 @@ struct Model {
     std::int16_t startChannels = 0;
 };
 
-UNCOUNTED std::string hex(std::string_view s) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : s) {
-        out += digits[static_cast<unsigned char>(c) >> 4];
-        out += digits[static_cast<unsigned char>(c) & 15];
-    }
-    return out;
-}
-
 // ---------------------------------------------------------------------------
 // The stand-in host.
 

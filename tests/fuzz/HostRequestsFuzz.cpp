@@ -64,16 +64,6 @@ namespace {
     std::abort();
 }
 
-std::string hex(std::string_view s) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : s) {
-        out += digits[static_cast<unsigned char>(c) >> 4];
-        out += digits[static_cast<unsigned char>(c) & 15];
-    }
-    return out;
-}
-
 // The largest slots the host can be asked for: a start the card accepts
 // has at most kMaxElements, and every other size is refused by the host.
 constexpr std::uint64_t kSlotsFileBytes =

@@ -57,7 +57,7 @@ void HostDriver::receive(char* data, qint64 bytes) {
         failWaiting(wait);
 }
 
-void HostDriver::receiveStatus() {
+void HostDriver::receiveStatus(bool failureAllowed) {
     char head[4];
     receive(head, 4);
     const std::uint32_t status = getU32(head);
@@ -73,6 +73,9 @@ void HostDriver::receiveStatus() {
     m_state = State::InCall;
     if (status == kOk)
         return;
+    // A library crash may end any block; a missing function only the first.
+    if (status == kFailed && !failureAllowed)
+        garbled();
     char size[4];
     receive(size, 4);
     const std::uint32_t length = getU32(size);

@@ -146,7 +146,10 @@ private:
     void mapBlocks(const char* function);
     Block receiveBlock();
     std::int16_t* slot(std::uint32_t index) const;
-    void receiveStatus();
+    /// Reads a reply's status; a failure is fatal with the host's words.
+    /// `failureAllowed` is false for a block after a request's first: the
+    /// host says a function is missing only as its one answer to a request.
+    void receiveStatus(bool failureAllowed = true);
     void receive(char* data, qint64 bytes);
     [[noreturn]] void lost(const QString& message);
     /// After a wait that came back empty: the host ended, or it is silent.

@@ -52,7 +52,9 @@ std::int16_t* HostDriver::slot(std::uint32_t index) const {
 }
 
 HostDriver::Block HostDriver::receiveBlock() {
-    receiveStatus();
+    // Taken for the rest of the request's blocks, such a failure would leave
+    // the replies out of step with the blocks still announced.
+    receiveStatus(m_nextSlot == 1);
     char head[16];
     receive(head, sizeof head);
     Block block;

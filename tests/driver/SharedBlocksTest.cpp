@@ -140,6 +140,10 @@ TEST(SharedBlocks, RepliesThatPointOutsideTheMappingAreRefused) {
         {"span near 4 GB", block(1, 0, 0xFFFFFFFFU), "的应答无法识别"},
         {"second block past the slot", block(1, 0, 10) + block(2, 5, kElements + 7),
          "的应答无法识别"},
+        // The host answers a missing function only once, in place of a
+        // request's first block: after that it is out of step.
+        {"missing function after the first block",
+         block(1, 0, 10) + textReply(kFailed, "ADResult", "gone"), "的应答无法识别"},
         {"ends in the middle of a block", okI32(1).substr(0, 6), "意外结束", true},
     };
     for (const auto& row : rows) {

@@ -525,6 +525,13 @@ private:
                 return;
             }
             m_model.answered = true;
+            // The host says a function is missing only as the one answer to
+            // a request, never after a request's first block.
+            if (m_seg.status == proto::kFailed && m_seg.op == proto::kADResult && m_seg.read > 0) {
+                m_seg.next = Field::Done;
+                lose(garbledText());
+                return;
+            }
             if (m_seg.status != proto::kOk) {
                 m_seg.next = Field::Length;
                 return;

@@ -46,7 +46,7 @@ public:
         if (m_configs % 2 == 0)
             *v2 = static_cast<std::int32_t>(m_seed);
         if (m_configs % 4 == 1)
-            *extra = *v1 + 1;
+            *extra = static_cast<std::int32_t>(static_cast<std::uint32_t>(*v1) + 1U);
         return m_configs % 3 == 0 ? 0 : 1;
     }
 

@@ -43,6 +43,7 @@ win32="${4:-}"
 
 require_window_tools
 command -v wine >/dev/null || skip "wine is missing (Debian packages wine and wine64)"
+source "$here/../support/wine-loader.sh"
 [ -n "${WINEPREFIX:-}" ] || skip "no WINEPREFIX for the test's own Wine prefix"
 [ -f "$folder/multibuf.exe" ] || fail "no program folder at $folder"
 
@@ -74,7 +75,7 @@ bash "$here/WinePrefix.sh" setup "$WINEPREFIX" >/dev/null
 
 # Windows' view of the work folder, as the program names it.
 windows_work="Z:${work//\//\\}"
-(cd "$work" && exec wine "$work/multibuf.exe") >"$work/program.log" 2>"$work/errors.log" &
+(cd "$work" && exec "$WINE" "$work/multibuf.exe") >"$work/program.log" 2>"$work/errors.log" &
 app=$!
 leftovers() { pgrep -af "$(basename "$work")" | grep -v -e "$$" -e pgrep || true; }
 
@@ -116,7 +117,7 @@ if [ "$mode" = heldsave ]; then
     on_exit "rm -f '$work.saved'"
     ready="$work/held"
     release="$work/release"
-    (cd "$work" && exec wine "$holder" "$windows_work\\Data.csv" "$windows_work\\held" \
+    (cd "$work" && exec "$WINE" "$holder" "$windows_work\\Data.csv" "$windows_work\\held" \
         "$windows_work\\release") >/dev/null 2>&1 &
     hold=$!
     within 20 test -e "$ready" || fail "the other program did not hold Data.csv"

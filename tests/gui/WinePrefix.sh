@@ -25,6 +25,7 @@ export WINEPREFIX="$2" WINEDEBUG=-all
 host="${3:-}"
 verdict="$WINEPREFIX.runs32"
 command -v wine >/dev/null || { echo "wine is missing: nothing to prepare"; exit 0; }
+source "$(dirname "$0")/../support/wine-loader.sh"
 
 # Whether Wine runs the 32-bit card host, asked of the host itself: a Wine
 # for 64-bit programs only neither refuses to start it nor fails (Debian's
@@ -40,7 +41,7 @@ probe() {
     work="$(mktemp -d)"
     printf '\5\0\0\0' >"$work/call"
     # Wine's error channel on, so a refusal comes with its reason.
-    WINEDEBUG=fixme-all DISPLAY= timeout 120 wine "$host" <"$work/call" >"$work/out" \
+    WINEDEBUG=fixme-all DISPLAY= timeout 120 "$WINE" "$host" <"$work/call" >"$work/out" \
         2>"$work/err" || status=$?
     answer="$(od -An -tx1 -N4 "$work/out" | tr -d ' \n')"
     if [ "$status" -eq 0 ] && { [ "$answer" = 00000000 ] || [ "$answer" = 01000000 ]; }; then
@@ -52,8 +53,9 @@ probe() {
         [ -n "$answer" ] && said="answered$(od -An -tx1 -N16 "$work/out" | tr -s ' \n' ' ')"
         {
             echo "this Wine cannot run the 32-bit $(basename "$host") in $WINEPREFIX:" \
-                "given a call, it $said and $how (32-bit programs need Wine's 32-bit" \
-                "part, Debian's wine32:i386, installed when the prefix was made)"
+                "given a call, it $said and $how (${WINE_32BIT_REFUSED:-32-bit programs" \
+                "need Wine's 32-bit part, Debian's wine32:i386, installed when the prefix" \
+                "was made})"
             grep -v '^[[:space:]]*$' "$work/err" | tail -n 8 | sed 's/^/    wine: /' || true
         } >"$work/verdict"
     fi
@@ -94,7 +96,7 @@ setup)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         # No display is needed, and none is asked for.
-        DISPLAY= wineboot --init >/dev/null 2>&1 9>&-
+        DISPLAY= "$WINE" wineboot --init >/dev/null 2>&1 9>&-
         wineserver -w
     fi
     if ! services_up; then
@@ -105,7 +107,7 @@ setup)
         wineserver -k 2>/dev/null || true
         # Nor may they hold the lock.
         wineserver -p </dev/null >/dev/null 2>&1 9>&-
-        DISPLAY="$(own_display || true)" wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+        DISPLAY="$(own_display || true)" "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
     fi
     flock -u 9
     echo "Wine prefix ready: $WINEPREFIX"

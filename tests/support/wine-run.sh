@@ -9,6 +9,7 @@ set -euo pipefail
 export WINEPREFIX="$1" WINEDEBUG="${WINEDEBUG:--all}"
 dirs="$2"
 shift 2
+source "$(dirname "$0")/wine-loader.sh"
 bash "$(dirname "$0")/../gui/WinePrefix.sh" setup "$WINEPREFIX" >/dev/null
 # A prefix with a display of its own draws there.
 if [ -s "$WINEPREFIX.display" ]; then
@@ -16,4 +17,4 @@ if [ -s "$WINEPREFIX.display" ]; then
 fi
 WINEPATH="Z:${dirs//:/;Z:}"
 export WINEPATH="${WINEPATH//\//\\}"
-exec wine "$@"
+exec "$WINE" "$@"

@@ -62,14 +62,13 @@ QString lastLine(const QByteArray& text) {
     return {};
 }
 
-int msLeft(HostProcess::Clock::time_point deadline) {
+} // namespace
+
+int HostProcess::msLeft(Clock::time_point deadline) {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - HostProcess::Clock::now())
-            .count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return static_cast<int>(std::max<long long>(left, 0));
 }
-
-} // namespace
 
 HostProcess::HostProcess(QString hostPath, QStringList launcher, QStringList arguments)
     : m_hostPath(std::move(hostPath)), m_shownPath(QDir::toNativeSeparators(m_hostPath)),
@@ -80,7 +79,6 @@ HostProcess::HostProcess(QString hostPath, QStringList launcher, QStringList arg
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
                      [this] { forwardErrors(); });
-    prepare(m_process);
     m_finished = QObject::connect(&m_process, &QProcess::finished, &m_process, [this] {
         if (m_onFinished)
             m_onFinished();
@@ -91,7 +89,7 @@ HostProcess::~HostProcess() {
     // An end the program asks for is no news to anyone.
     QObject::disconnect(m_finished);
     if (running()) {
-        m_process.closeWriteChannel();
+        closeInput();
         if (!m_process.waitForFinished(kEndMs)) {
             m_process.kill();
             m_process.waitForFinished(kEndMs);
@@ -106,43 +104,23 @@ bool HostProcess::start(Clock::time_point deadline) {
     // The host runs on its own, or through its launcher (wine).
     QStringList command = m_launcher;
     command << m_hostPath << m_arguments;
-    m_process.start(command.takeFirst(), command);
-    if (!m_process.waitForStarted(msLeft(deadline)))
+    if (!prepare())
         return false;
+    m_process.start(command.takeFirst(), command);
+    const bool started = m_process.waitForStarted(msLeft(deadline));
     // However the program ends, the host must go with it, even one stuck in a
     // library call that never returns. Should that fail, it still ends when
     // the program's end of its input closes.
-    if (!adopt(m_process)) {
+    if (!adopt() && started) {
         std::fprintf(stderr, "tovira-host: not tied to the program's life: %s\n",
                      qPrintable(m_shownPath));
     }
-    return true;
+    return started;
 }
 
-HostProcess::Wait HostProcess::write(const char* data, qint64 bytes, Clock::time_point deadline) {
-    m_process.write(data, bytes);
-    while (m_process.bytesToWrite() > 0) {
-        if (!m_process.waitForBytesWritten(msLeft(deadline)) && m_process.bytesToWrite() > 0) {
-            if (!running())
-                return Wait::Ended;
-            if (msLeft(deadline) == 0)
-                return Wait::Silent;
-        }
-    }
-    return Wait::Done;
-}
-
-HostProcess::Wait HostProcess::read(char* data, qint64 bytes, Clock::time_point deadline) {
-    while (m_process.bytesAvailable() < bytes) {
-        if (!m_process.waitForReadyRead(msLeft(deadline)) && m_process.bytesAvailable() < bytes) {
-            if (!running())
-                return Wait::Ended;
-            if (msLeft(deadline) == 0)
-                return Wait::Silent;
-        }
-    }
-    m_process.read(data, bytes);
-    return Wait::Done;
+HostProcess::Wait HostProcess::ended() {
+    m_process.waitForFinished(kEndMs);
+    return Wait::Ended;
 }
 
 void HostProcess::kill() {
@@ -178,7 +156,7 @@ QString HostProcess::exitText() const {
 QString HostProcess::startFailureText() const {
     return QStringLiteral("无法启动驱动程序主机 %1：%2")
         .arg(m_launcher.isEmpty() ? m_shownPath : m_launcher.join(u' ') + u' ' + m_shownPath,
-             m_process.errorString());
+             m_startError.isEmpty() ? m_process.errorString() : m_startError);
 }
 
 QString HostProcess::endedText() const {
@@ -191,7 +169,7 @@ QString HostProcess::notRunText(const QByteArray& output) {
     forwardErrors();
     QString words = lastLine(m_errorTail);
     if (words.isEmpty())
-        words = lastLine(output + m_process.readAllStandardOutput());
+        words = lastLine(output + unreadOutput());
     QString cause = running() ? QStringLiteral("应答无法识别") : exitText();
     if (!words.isEmpty())
         cause += QStringLiteral("（最后的输出：%1）").arg(words);

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 /// The card host as a child process: its start, its tie to the program's
 /// life, its standard error, the waits for its channel and the words for how
@@ -16,6 +17,11 @@
 ///
 /// Every wait runs on the calling thread (the window's) up to a deadline, as a
 /// call into a directly loaded library would hold it.
+///
+/// The channel is each system's own (HostProcess_posix.cpp,
+/// HostProcess_win.cpp): the QProcess's pipes where waiting on them is cheap,
+/// and pipes of its own on Windows, where every wait of QProcess goes through
+/// a thread of the system's pool and back, several times a tick.
 class HostProcess final : public HostLink {
 public:
     /// `launcher` runs the host program (empty, or e.g. {"wine"}); `arguments`
@@ -46,13 +52,29 @@ public:
     QString notRunText(const QByteArray& output) override;
 
 private:
-    // Each system ties the host to the program in its own way
-    // (HostProcess_posix.cpp, HostProcess_win.cpp): called before the start,
-    // and once the host runs; false when it could not be tied (it still ends
-    // when its input closes).
-    static void prepare(QProcess& process);
-    static bool adopt(QProcess& process);
+    // What each system keeps of the channel, and its release (defined beside
+    // each system's transfers).
+    struct Channel;
+    struct ChannelDeleter {
+        void operator()(Channel* channel) const;
+    };
 
+    // Each system readies the start in its own way: false, with the reason
+    // in m_startError, when the channel cannot be made.
+    bool prepare();
+    // Called once the host runs. Each system ties the host to the program in
+    // its own way: false when it could not be tied (it still ends when its
+    // input closes).
+    bool adopt();
+    // Closes the host's input: a host reading it ends.
+    void closeInput();
+    // What the host sent on the channel that no read took yet, without waiting.
+    QByteArray unreadOutput();
+    // The process has ended, or ends in a moment: waits for QProcess to know
+    // how, for the messages.
+    Wait ended();
+
+    static int msLeft(Clock::time_point deadline);
     QString exitText() const;
     /// Passes the host's standard error on to the program's, keeping its tail.
     void forwardErrors();
@@ -62,6 +84,8 @@ private:
     QStringList m_launcher;
     QStringList m_arguments;
     QProcess m_process;
+    std::unique_ptr<Channel, ChannelDeleter> m_channel;
+    QString m_startError; // why the channel could not be made, when it could not
     QMetaObject::Connection m_finished;
     std::function<void()> m_onFinished;
     QByteArray m_errorTail; // the end of what the host (or its launcher) wrote to stderr

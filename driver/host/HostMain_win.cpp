@@ -6,7 +6,9 @@
 #include "HostProtocol.h"
 #include "HostServer.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <fcntl.h>
@@ -103,12 +105,25 @@ DWORD WINAPI watchProgram(void*) {
 } // namespace
 
 bool PipeChannel::read(char* data, std::size_t bytes) {
+    // Whatever the program has sent is taken in one transfer, a request with
+    // its arguments, and handed out from here: under Wine each transfer is a
+    // trip to its server.
+    static char buffer[4096];
+    static std::size_t begin = 0;
+    static std::size_t end = 0;
     while (bytes > 0) {
-        DWORD got = 0;
-        if (!transfer(g_in, data, static_cast<DWORD>(bytes), false, got) || got == 0)
-            return false;
-        data += got;
-        bytes -= got;
+        if (begin == end) {
+            DWORD got = 0;
+            if (!transfer(g_in, buffer, sizeof buffer, false, got) || got == 0)
+                return false;
+            begin = 0;
+            end = got;
+        }
+        const std::size_t taken = std::min(bytes, end - begin);
+        std::memcpy(data, buffer + begin, taken);
+        begin += taken;
+        data += taken;
+        bytes -= taken;
     }
     return true;
 }

@@ -36,6 +36,8 @@
 #if defined(_WIN32)
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 #else
 #include <sys/types.h>
 #include <unistd.h>
@@ -149,6 +151,27 @@ void killProcess(qint64 pid) {
 }
 const QString kKilledCause = QStringLiteral("退出，状态 9");
 
+// Every thread of the process suspended, as a debugger stops it.
+void stopProcess(qint64 pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    ASSERT_NE(snapshot, INVALID_HANDLE_VALUE);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int stopped = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more;
+         more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != static_cast<DWORD>(pid))
+            continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+        if (thread != nullptr && SuspendThread(thread) != static_cast<DWORD>(-1))
+            ++stopped;
+        if (thread != nullptr)
+            CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+    EXPECT_GT(stopped, 0);
+}
+
 // The system's own reasons, as the host words them: its message and number.
 constexpr const char* kNoLibraryReason = "(126)";
 constexpr const char* kNoExportReason = "(127)";
@@ -169,6 +192,10 @@ void killProcess(qint64 pid) {
     ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 const QString kKilledCause = QStringLiteral("被信号 9 终止");
+
+void stopProcess(qint64 pid) {
+    ::kill(static_cast<pid_t>(pid), SIGSTOP);
+}
 
 // dlopen's and the signal handler's own words.
 constexpr const char* kNoLibraryReason = "libtovira.so: cannot open shared object file";
@@ -538,8 +565,7 @@ TEST(HostDriver, SilentHostTimesOutAndIsEnded) {
     const struct {
         const char* what;
         HostDriver::Timeouts timeouts;
-        // A "host" that stands in for the real one; none: the real host,
-        // stopped after its first answer.
+        // A "host" that stands in for the real one.
         const char* script;
         const char* silence;
     } rows[] = {
@@ -547,50 +573,51 @@ TEST(HostDriver, SilentHostTimesOutAndIsEnded) {
          {400ms, 10s},
          "echo $$ > \"$0.pid\"; printf ab; exec sleep 30",
          "在 0.4 秒内没有应答 ConfigInfo 调用"},
-        {"stopped between calls", {10s, 300ms}, nullptr, "在 0.3 秒内没有应答 QueryBuf 调用"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         HostFolder folder;
-        QString host = folder.host();
-        std::unique_ptr<HostDriver> card;
-        qint64 pid = 0;
-        std::function<void()> call;
-        if (row.script) {
-            host = folder.dir.filePath(QStringLiteral("silent"));
-            QFile file(host);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(QByteArray("#!/bin/sh\n") + row.script + '\n');
-            file.close();
-            file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-            card =
-                std::make_unique<HostDriver>(host, QStringList{}, folder.library(), row.timeouts);
-            call = [&] { Config().call(*card); };
-        } else {
-            card = folder.driver(row.timeouts);
-            Config().call(*card);
-            pid = card->process().processId();
-            ::kill(static_cast<pid_t>(pid), SIGSTOP);
-            call = [&] { card->QueryBuf(); };
-        }
+        const QString host = folder.dir.filePath(QStringLiteral("silent"));
+        QFile file(host);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("#!/bin/sh\n") + row.script + '\n');
+        file.close();
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        HostDriver card(host, QStringList{}, folder.library(), row.timeouts);
         QElapsedTimer timer;
         timer.start();
-        const std::string message = fatalErrorText(call);
+        const std::string message = fatalErrorText([&] { Config().call(card); });
         EXPECT_LT(timer.elapsed(), 5000);
         EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 %2")
                                .arg(host, QString::fromUtf8(row.silence))
                                .toStdString());
-        if (row.script) {
-            QFile pidFile(host + QStringLiteral(".pid"));
-            ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
-            pid = pidFile.readAll().trimmed().toLongLong();
-        }
-        ASSERT_GT(pid, 0);
-        EXPECT_TRUE(processGone(pid));
+        QFile pidFile(host + QStringLiteral(".pid"));
+        ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(processGone(pidFile.readAll().trimmed().toLongLong()));
     }
 }
 
 #endif
+
+TEST(HostDriver, StoppedHostTimesOutAndIsEnded) {
+    // The real host, stopped after its first answer: the next call waits
+    // for its reply up to the call's own limit, not the first call's, and
+    // the host is ended.
+    HostFolder folder;
+    auto card = folder.driver({10s, 300ms});
+    Config().call(*card);
+    const qint64 pid = card->process().processId();
+    ASSERT_GT(pid, 0);
+    stopProcess(pid);
+    QElapsedTimer timer;
+    timer.start();
+    const std::string message = fatalErrorText([&] { card->QueryBuf(); });
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(message, QStringLiteral("驱动程序主机 %1 在 0.3 秒内没有应答 QueryBuf 调用")
+                           .arg(QDir::toNativeSeparators(folder.host()))
+                           .toStdString());
+    EXPECT_TRUE(within(5s, [&] { return processGone(pid); }));
+}
 
 TEST(HostDriver, HostEndsWithTheProgramHoweverItEnds) {
     HostFolder folder;

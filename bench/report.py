@@ -158,20 +158,27 @@ for name, label in (("sustained", "native (Linux, offscreen)"),
     row("  repaint p50 / p99, CPU", f"{v('paint_median_ms'):.2f} / {v('paint_p99_ms'):.2f} ms",
         f"{v('cpu_percent'):.1f}% of a core", f"peak memory {v('peak_rss_kb') / 1024:.1f} MB", "", None)
 
-# The card owner's real route, beside the Windows build's direct run.
-label = "Windows build through the 32-bit host under Wine"
-if not os.path.exists(f"{results}/sustained-windows-host32.txt") \
-        or os.path.exists(f"{results}/windows-host32-skipped.txt"):
-    row(label, "skipped (see below)", "", "", "", None)
-else:
+# The card owner's real route, the 32-bit host, beside the Windows build's
+# direct run; and the Windows build's own 64-bit host, the same code on the
+# program's side, which runs also where Wine runs no 32-bit programs (no
+# target of its own: it stands in for the 32-bit row there).
+for name, skipped, label, limit in (
+        ("sustained-windows-host64", "windows-host64-skipped.txt",
+         "Windows build through its 64-bit host under Wine", None),
+        ("sustained-windows-host32", "windows-host32-skipped.txt",
+         "Windows build through the 32-bit host under Wine", 1.5)):
+    if not os.path.exists(f"{results}/{name}.txt") or os.path.exists(f"{results}/{skipped}"):
+        row(label, "skipped (see below)", "", "", "", None)
+        continue
     direct = sustained_run("sustained-windows")
-    r = sustained_run("sustained-windows-host32")
+    r = sustained_run(name)
     v = lambda k: float(r[k])
     ratio = v("tick_median_ms") / float(direct["tick_median_ms"])
-    ok = v("blocks_dropped") == 0 and v("gaps_or_repeats") == 0 and ratio <= 1.5
+    ok = v("blocks_dropped") == 0 and v("gaps_or_repeats") == 0 and (limit is None or ratio <= limit)
     row(label, f"p50 {v('tick_median_ms'):.2f} / p99 {v('tick_p99_ms'):.2f} / max {v('tick_max_ms'):.2f} ms",
         f"{r['blocks_received']} blocks, {r['blocks_dropped']} dropped, {r['gaps_or_repeats']} gaps",
-        f"{ratio:.2f}x the Windows build's direct p50", "0 dropped, 0 gaps, <= 1.5x", ok)
+        f"{ratio:.2f}x the Windows build's direct p50",
+        "0 dropped, 0 gaps" + (f", <= {limit}x" if limit else ""), ok)
 
 widths = [max(len(r[i]) for r in rows if len(r) > 1) for i in range(6)]
 header = ("Measure", "Ours", "Reference", "Ratio", "Target", "Met")
@@ -187,6 +194,9 @@ if os.path.exists(f"{results}/wine-skipped.txt"):
 if os.path.exists(f"{results}/windows-skipped.txt"):
     with open(f"{results}/windows-skipped.txt") as f:
         print(f"\nThe Windows row was skipped: {f.readline().strip()}")
+if os.path.exists(f"{results}/windows-host64-skipped.txt"):
+    with open(f"{results}/windows-host64-skipped.txt") as f:
+        print(f"\nThe Windows 64-bit host row was skipped: {f.readline().strip()}")
 if os.path.exists(f"{results}/windows-host32-skipped.txt"):
     with open(f"{results}/windows-host32-skipped.txt") as f:
         print(f"\nThe Windows host row was skipped: {f.readline().strip()}")

@@ -8,7 +8,10 @@
 // platform and shown, so it repaints as on a screen; the card is the
 // simulated card library of the program's folder, reached by `route`:
 //   direct   libtovira.so bound by LibraryDriver, as the program does
-//   host     the same library through the native card host (tovira-host)
+//   host     the same library through the card host of the program's own
+//            build (tovira-host, or tovira-host.exe in the Windows build,
+//            where it stands in for the 32-bit route where Wine cannot run
+//            32-bit programs)
 //   wine     the card built as a 32-bit tovira.dll, through tovira-host.exe
 //            under Wine (the build's win32/bin/)
 //   host32   the Windows program's own route to the maker's card: the 32-bit
@@ -264,9 +267,11 @@ Card openCard(const std::string& route) {
         const QString win32Dir = QStringLiteral(MULTIBUF_WIN32_DIR);
         std::unique_ptr<HostDriver> host;
         if (route == "host") {
-            host = std::make_unique<HostDriver>(programDir + QStringLiteral("/tovira-host"),
-                                                QStringList{},
-                                                programDir + QStringLiteral("/libtovira.so"));
+            // Given the library's path: the build may keep the host elsewhere.
+            const QString library = LibraryDriver::besideProgram(programDir);
+            host = std::make_unique<HostDriver>(QStringLiteral(MULTIBUF_HOST_PROGRAM),
+                                                QStringList{}, library, HostDriver::Timeouts{},
+                                                QStringList{QDir::toNativeSeparators(library)});
         } else if (route == "wine") {
             host = std::make_unique<HostDriver>(win32Dir + QStringLiteral("/tovira-host.exe"),
                                                 QStringList{QStringLiteral("wine")},

@@ -499,6 +499,19 @@ TEST(HostDriver, HostThatEndsIsFatalWhenIdleAndInACall) {
 }
 
 #if !defined(_WIN32)
+
+namespace {
+
+// A shell script that stands in for the host.
+void writeHostScript(const QString& path, const char* body) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("#!/bin/sh\n") + body + '\n');
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
+} // namespace
 // Launchers as shell scripts, and a host stopped by a signal: Linux's own means.
 
 TEST(HostDriver, HostThatCannotBeRunIsNamedWithTheLaunchersWords) {
@@ -535,11 +548,7 @@ TEST(HostDriver, HostThatCannotBeRunIsNamedWithTheLaunchersWords) {
     for (const auto& row : rows) {
         HostFolder folder;
         const QString script = folder.dir.filePath(QStringLiteral("run"));
-        QFile file(script);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("#!/bin/sh\n") + row.script + '\n');
-        file.close();
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        writeHostScript(script, row.script);
         const QString cause = QString::fromUtf8(row.cause);
         const QString expected =
             row.launcher ? QStringLiteral("无法通过 %1 运行驱动程序主机 %2：%3")
@@ -578,11 +587,7 @@ TEST(HostDriver, SilentHostTimesOutAndIsEnded) {
         SCOPED_TRACE(row.what);
         HostFolder folder;
         const QString host = folder.dir.filePath(QStringLiteral("silent"));
-        QFile file(host);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("#!/bin/sh\n") + row.script + '\n');
-        file.close();
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        writeHostScript(host, row.script);
         HostDriver card(host, QStringList{}, folder.library(), row.timeouts);
         QElapsedTimer timer;
         timer.start();

@@ -200,3 +200,28 @@ if os.path.exists(f"{results}/windows-host64-skipped.txt"):
 if os.path.exists(f"{results}/windows-host32-skipped.txt"):
     with open(f"{results}/windows-host32-skipped.txt") as f:
         print(f"\nThe Windows host row was skipped: {f.readline().strip()}")
+
+# The processor time each sustained run's machine asked for and its hypervisor
+# held back (scripts/bench reads it around each run): a tick it interrupts is
+# long, so where it is more than a few percent, the p99 and the ratios above
+# say more about the machine than about the program.
+stolen = []
+for name, label in (("sustained", "direct"),
+                    ("sustained-1000000-host", "native host"),
+                    ("sustained-1000000-wine", "Wine host"),
+                    ("sustained-20000-direct", "direct at 20,000 scans/s"),
+                    ("sustained-20000-host", "native host at 20,000"),
+                    ("sustained-20000-wine", "Wine host at 20,000"),
+                    ("sustained-windows", "Windows build direct"),
+                    ("sustained-windows-host64", "through its 64-bit host"),
+                    ("sustained-windows-host32", "through the 32-bit host")):
+    if os.path.exists(f"{results}/{name}.txt"):
+        share = sustained_run(name).get("stolen_percent")
+        if share is not None:
+            stolen.append((label, float(share)))
+if stolen:
+    print("\nProcessor time the machine asked for that its hypervisor held back, run by run: "
+          + ", ".join(f"{label} {share:.1f}%" for label, share in stolen) + "."
+          + (" Above a few percent, ticks the hypervisor interrupts make the p99 and the "
+             "ratios a measure of the machine more than of the program."
+             if max(share for _, share in stolen) > 3 else ""))

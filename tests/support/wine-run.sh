@@ -4,7 +4,8 @@
 # The prefix and its server are brought up first if they are not (once, for
 # all tests). The folders go on Wine's DLL search path, as Windows paths on
 # drive Z:, which Wine maps to /. Wine does not hand QT_* variables to Windows
-# programs, so the test programs choose their platform themselves.
+# programs, so the test programs choose their platform themselves. A start
+# that Wine itself fails is tried again (below).
 set -euo pipefail
 export WINEPREFIX="$1" WINEDEBUG="${WINEDEBUG:--all}"
 dirs="$2"
@@ -17,4 +18,20 @@ if [ -s "$WINEPREFIX.display" ]; then
 fi
 WINEPATH="Z:${dirs//:/;Z:}"
 export WINEPATH="${WINEPATH//\//\\}"
-exec "$WINE" "$@"
+
+# Now and then, on a loaded machine, Wine fails to start a program at all:
+# it says "Application could not be started, ... ShellExecuteEx failed" on
+# standard error before any of the program has run. Such a start is tried
+# again, three times in all; whatever the program itself does is passed on
+# as it is, its standard error after it has ended.
+errors="$(mktemp)"
+trap 'rm -f "$errors"' EXIT
+for attempt in 1 2 3; do
+    status=0
+    "$WINE" "$@" 2>"$errors" || status=$?
+    if [ "$status" -eq 0 ] || [ "$attempt" -eq 3 ] || ! grep -q "ShellExecuteEx failed" "$errors"; then
+        cat "$errors" >&2
+        exit "$status"
+    fi
+    echo "wine-run.sh: Wine could not start $1 (try $attempt of 3): $(tr '\n' ' ' <"$errors")" >&2
+done
